@@ -1,0 +1,37 @@
+// Matrices of single-precision values and their text files.
+//
+// A vector is a bare block of floats whose length travels beside it; a matriz
+// is a block of row handles. The address of one vector handle is a valid
+// one-row matriz, so a single sample is read or written without a copy.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+using vector = float*;
+using matriz = vector*;
+
+// Prints "Error:<mensaje>." on standard error, with no line end, and ends the
+// process with status 255. Files still open are flushed and closed on the way.
+[[noreturn]] void error_fatal(const char* mensaje);
+
+// Zeroed blocks; "Falta memoria" when the allocator refuses a non-empty one.
+vector reserva_vector(uint32_t n);
+matriz reserva_matriz(uint32_t rows, uint32_t cols);
+void libera_vector(vector v);
+void libera_matriz(uint32_t rows, matriz m);
+
+// Reads rows × cols numbers in row order into m and returns how many rows
+// were completed before the input ended. A token that is not a number is
+// fatal, and so is a read error (which must not pass for an end of file).
+uint32_t lee_matriz(FILE* entrada, uint32_t rows, uint32_t cols, matriz m);
+
+// Writes one line per row, values by "%g" separated by tabs.
+void escribe_matriz(FILE* salida, uint32_t rows, uint32_t cols, matriz m);
+
+// Opens a data file, ending with mensaje when it cannot be opened.
+FILE* abre_fichero(const char* nombre, const char* modo, const char* mensaje);
+
+// Closes an output file. A failure seen only now (a full disk shows itself at
+// the last flush) is as fatal as any other write failure.
+void cierra_escritura(FILE* salida);

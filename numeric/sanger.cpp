@@ -1,0 +1,94 @@
+#include "sanger.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+
+int T2 = 10000;
+
+matriz rand_w(matriz W, uint32_t rows, uint32_t cols) {
+    // Seeding on every call gives every run of the same sizes the same start.
+    std::srand(1);
+    for (uint32_t k = 0; k < rows; ++k)
+        for (uint32_t j = 0; j < cols; ++j)
+            W[k][j] = static_cast<float>(std::rand() & 0x7fff) / 32767.0f;
+    return W;
+}
+
+vector salsanger(matriz W, vector x, vector y, uint32_t rows, uint32_t cols) {
+    for (uint32_t j = 0; j < cols; ++j) y[j] = 0.0f;
+    for (uint32_t k = 0; k < rows; ++k)
+        for (uint32_t j = 0; j < cols; ++j) y[j] = W[k][j] * x[k] + y[j];
+    return y;
+}
+
+void displaynet(int ciclo, float nu, float error) {
+    std::fprintf(stderr,
+                 "\nNumero de ciclo:      %d"
+                 "\nNu actual:            %f"
+                 "\nMErrAct/RatioAct:     %f"
+                 "\n---------------------------------------------\n",
+                 ciclo, static_cast<double>(nu), static_cast<double>(error));
+}
+
+// Sanger's rule moves weight vector j towards the j-th principal direction.
+// With V = Wᵀ (outputs × inputs) and LT the lower triangle of a matrix:
+//
+//     ΔV = ν (y xᵀ − LT[y yᵀ] V),   per weight  ΔW[k][j] = ν y[j] (x[k] − Σ_{l≤j} y[l] W[k][l]).
+//
+// Weights change in place as they are visited: the residual for output j at
+// input k already sees W[k][0 … j−1] updated for this sample, and W[k][j] as it
+// was. The output y is computed once per sample, before any weight changes.
+void ciclo_sanger_simple(matriz X, uint32_t nmuestras, uint32_t dimension, matriz W,
+                         uint32_t nsalidas, float nu, vector y, vector err) {
+    for (uint32_t s = 0; s < nmuestras; ++s) {
+        vector x = X[s];
+        y = salsanger(W, x, y, dimension, nsalidas);
+        for (uint32_t k = 0; k < dimension; ++k) {
+            for (uint32_t j = 0; j < nsalidas; ++j) {
+                float h = x[k];
+                for (uint32_t l = 0; l <= j; ++l) h = h - y[l] * W[k][l];
+                float d = h * y[j];
+                err[j] = d * d + err[j];
+                W[k][j] = d * nu + W[k][j];
+            }
+        }
+    }
+}
+
+matriz sanger(uint32_t nmuestras, uint32_t dimension, matriz X, uint32_t nsalidas, float alfa,
+              uint32_t iteraciones, float error_parada) {
+    matriz W = reserva_matriz(dimension, nsalidas);
+    vector err = reserva_vector(nsalidas);
+    vector y = reserva_vector(nsalidas);
+    W = rand_w(W, dimension, nsalidas);
+
+    // The divisor of the error is formed in 64 bits so that large data sets do
+    // not wrap it; it is the same float whenever the 32-bit product fits.
+    const float q = static_cast<float>(uint64_t{dimension} * nmuestras);
+    const float paso = alfa / static_cast<float>(iteraciones);
+    float nu = alfa;
+    // The stop test runs once before the first cycle with E = error_parada, so
+    // only a NaN stop error prevents the first cycle.
+    bool sigue = iteraciones != 0 && error_parada >= error_parada;
+    for (uint32_t ciclo = 1; sigue; ++ciclo) {
+        for (uint32_t j = 0; j < nsalidas; ++j) err[j] = 0.0f;
+        ciclo_sanger_simple(X, nmuestras, dimension, W, nsalidas, nu, y, err);
+
+        float E = 0.0f;
+        for (uint32_t j = 0; j < nsalidas; ++j) {
+            err[j] = err[j] / q;
+            E = E + err[j];
+        }
+        E = E / static_cast<float>(nsalidas);
+
+        if (T2 != 0 && (ciclo - 1) % static_cast<uint32_t>(T2) == 0)
+            displaynet(static_cast<int>(ciclo), nu, E);
+        if (ciclo == iteraciones) break;
+        nu = nu - paso;
+        sigue = E >= error_parada;
+    }
+
+    libera_vector(y);
+    libera_vector(err);
+    return W;
+}

@@ -1,0 +1,90 @@
+// Runs the built program in a temporary folder of its own and collects its
+// status, standard output and standard error, for whole-output comparisons.
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+struct resultado {
+    int estado = -1;
+    std::string salida;   // standard output: always empty
+    std::string errores;  // standard error
+};
+
+class Programa : public testing::Test {
+   protected:
+    std::filesystem::path carpeta;
+
+    void SetUp() override {
+        std::string plantilla = (std::filesystem::temp_directory_path() / "sanger.XXXXXX").string();
+        ASSERT_NE(mkdtemp(plantilla.data()), nullptr);
+        carpeta = plantilla;
+    }
+
+    void TearDown() override {
+        std::filesystem::remove_all(carpeta);
+    }
+
+    void escribe(const std::string& nombre, const std::string& texto) {
+        std::ofstream(carpeta / nombre, std::ios::binary) << texto;
+    }
+
+    std::string lee(const std::string& nombre) {
+        std::ifstream f(carpeta / nombre, std::ios::binary);
+        std::ostringstream texto;
+        texto << f.rdbuf();
+        return texto.str();
+    }
+
+    bool existe(const std::string& nombre) {
+        return std::filesystem::exists(carpeta / nombre);
+    }
+
+    // Runs sanger with args in the test's folder, as the user would type it.
+    resultado ejecuta(std::vector<std::string> args) {
+        args.insert(args.begin(), "sanger");
+        std::vector<char*> argv;
+        for (auto& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        const std::string salida = (carpeta / ".salida").string();
+        const std::string errores = (carpeta / ".errores").string();
+
+        pid_t pid = fork();
+        if (pid == 0) {
+            if (chdir(carpeta.c_str()) != 0) _exit(127);
+            int nulo = open("/dev/null", O_RDONLY);
+            int out = open(salida.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int err = open(errores.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(nulo, 0);
+            dup2(out, 1);
+            dup2(err, 2);
+            execv(SANGER_PROGRAM, argv.data());
+            _exit(127);
+        }
+        resultado r;
+        int estado = 0;
+        waitpid(pid, &estado, 0);
+        r.estado = WIFEXITED(estado) ? WEXITSTATUS(estado) : 128 + WTERMSIG(estado);
+        r.salida = lee(".salida");
+        r.errores = lee(".errores");
+        std::filesystem::remove(salida);
+        std::filesystem::remove(errores);
+        return r;
+    }
+};
+
+// The report that training prints for one cycle.
+inline std::string informe_ciclo(const char* ciclo, const char* nu, const char* error) {
+    return std::string("\nNumero de ciclo:      ") + ciclo + "\nNu actual:            " + nu +
+           "\nMErrAct/RatioAct:     " + error +
+           "\n---------------------------------------------\n";
+}

@@ -1,0 +1,192 @@
+// The program end to end: whole standard error, status and files compared.
+#include "programa.hpp"
+
+namespace {
+
+const char* const uso =
+    "Usar: sanger [opciones] fichejec\n"
+    "Opciones:\n"
+    " -v  => Utilizar muestras de aprendizaje con media por columna a 0\n"
+    " -m  => No utilizar muestras de aprendizaje con media por fila a 0\n"
+    " -in => Numero maximo de iteraciones en la red (200)\n"
+    " -tf => Error de parada de la red de sanger (0)\n"
+    " -af => Coeficiente inicial de la red de sanger (0.3)\n"
+    " -en => general report error every n pass\n"
+    " -s  => change calculation of overlapped variance (on)\n";
+
+// The pseudo-random start of a 3 × 2 network.
+const char* const inicio_3x2 = "0.542222\t0.279489\n0.19071\t0.566027\n0.721244\t0.726554\n";
+
+using Sanger = Programa;
+
+TEST_F(Sanger, UsageWhenNoRunsFileIsNamed) {
+    for (auto args : {std::vector<std::string>{}, {"-a0.1", "-s", "-"}}) {
+        resultado r = ejecuta(args);
+        EXPECT_EQ(r.estado, 1);
+        EXPECT_EQ(r.errores, uso);
+        EXPECT_EQ(r.salida, "");
+    }
+}
+
+TEST_F(Sanger, FatalConditionsPrintTheirMessageWithoutLineEnd) {
+    struct caso {
+        const char* nombre;
+        const char* ejecuciones;  // the runs file's text, or nullptr for none
+        const char* muestras;     // the samples file's text, or nullptr for none
+        const char* mensaje;
+    } casos[] = {
+        {"runs file missing", nullptr, "1", "No se puede abrir fichero de ejecuciones"},
+        {"runs file empty", "", "1", "Fichero de ejecuciones erroneo"},
+        {"count not a number", "x", "1", "Fichero de ejecuciones erroneo"},
+        {"count negative", "-1", "1", "Fichero de ejecuciones erroneo"},
+        {"entry cut short", "1 2 3 datos 1 autovec", "1", "Fichero de ejecuciones erroneo"},
+        {"entry field not a number", "1 2 x datos 1 autovec reduc 1", "1",
+         "Fichero de ejecuciones erroneo"},
+        {"samples file missing", "1 2 1 datos 1 autovec reduc 1", nullptr,
+         "No se pudo abrir fichero de muestras"},
+        {"samples not numbers", "1 2 2 datos 1 autovec reduc 1", "1 2 tres",
+         "Tipo erroneo de fichero de entrada"},
+        {"eigenvectors in a missing folder", "1 2 1 datos 1 no/autovec reduc 1", "1 2",
+         "No se pudo abrir fichero de autovectores"},
+        {"eigenvectors to a full disk", "1 2 1 datos 1 /dev/full reduc 1", "1 2",
+         "No se pudo escribir fichero"},
+    };
+    for (const caso& c : casos) {
+        SCOPED_TRACE(c.nombre);
+        std::filesystem::remove(carpeta / "ejecuciones");
+        std::filesystem::remove(carpeta / "datos");
+        if (c.ejecuciones) escribe("ejecuciones", c.ejecuciones);
+        if (c.muestras) escribe("datos", c.muestras);
+        resultado r = ejecuta({"-e0", "-s", "ejecuciones"});
+        EXPECT_EQ(r.estado, 255);
+        EXPECT_EQ(r.errores, std::string("Error:") + c.mensaje + ".");
+        EXPECT_EQ(r.salida, "");
+    }
+}
+
+TEST_F(Sanger, ADirectoryOpensButCannotBeRead) {
+    std::filesystem::create_directory(carpeta / "carpeta");
+    resultado r = ejecuta({"carpeta"});
+    EXPECT_EQ(r.estado, 255);
+    EXPECT_EQ(r.errores, "Error:No se pudo leer fichero.");
+
+    escribe("ejecuciones", "1 2 1 carpeta 1 autovec reduc 1");
+    r = ejecuta({"ejecuciones"});
+    EXPECT_EQ(r.estado, 255);
+    EXPECT_EQ(r.errores, "Error:No se pudo leer fichero.");
+}
+
+TEST_F(Sanger, RunsBeforeABadEntryKeepTheirFiles) {
+    escribe("ejecuciones", "2\n3 1 datos 2 autovec reduc 0\n");
+    escribe("datos", "1 2 3");
+    resultado r = ejecuta({"-i0", "-s", "ejecuciones"});
+    EXPECT_EQ(r.estado, 255);
+    EXPECT_EQ(r.errores, "Error:Fichero de ejecuciones erroneo.");
+    EXPECT_EQ(lee("autovec"), inicio_3x2);
+}
+
+TEST_F(Sanger, ZeroRunsWriteNothing) {
+    escribe("ejecuciones", "0\n3 1 datos 2 autovec reduc 0\n");
+    resultado r = ejecuta({"ejecuciones"});
+    EXPECT_EQ(r.estado, 0);
+    EXPECT_EQ(r.errores, "");
+    EXPECT_FALSE(existe("autovec"));
+}
+
+TEST_F(Sanger, NoCycleWritesThePseudoRandomStart) {
+    escribe("ejecuciones", "1 3 2 datos 2 autovec reduc 0");
+    escribe("datos", "1 2 3 4 5 7");
+    for (const char* opcion : {"-i0", "-tnan"}) {
+        SCOPED_TRACE(opcion);
+        resultado r = ejecuta({opcion, "-s", "ejecuciones"});
+        EXPECT_EQ(r.estado, 0);
+        EXPECT_EQ(r.errores, "");
+        EXPECT_EQ(lee("autovec"), inicio_3x2);
+    }
+}
+
+// Zero samples change no weight and give an error of 0, so training runs
+// every allowed cycle and the report shows nu falling by alfa / iteraciones.
+TEST_F(Sanger, ProgressReportEveryIntervalWithFallingNu) {
+    escribe("ejecuciones", "1 3 2 ceros 2 autovec reduc 0");
+    escribe("ceros", "0 0 0 0 0 0");
+    struct caso {
+        std::vector<std::string> opciones;
+        std::string informe;
+    } casos[] = {
+        {{"-i4", "-e1"},
+         informe_ciclo("1", "0.300000", "0.000000") + informe_ciclo("2", "0.225000", "0.000000") +
+             informe_ciclo("3", "0.150000", "0.000000") +
+             informe_ciclo("4", "0.075000", "0.000000")},
+        {{"-i5", "-e2", "-a1"},
+         informe_ciclo("1", "1.000000", "0.000000") + informe_ciclo("3", "0.600000", "0.000000") +
+             informe_ciclo("5", "0.200000", "0.000000")},
+        {{"-i4"}, informe_ciclo("1", "0.300000", "0.000000")},
+        {{"-i4", "-e-1"}, informe_ciclo("1", "0.300000", "0.000000")},
+        {{"-i4", "-e0"}, ""},
+        {{"-i4", "-e1", "-t0.5"}, informe_ciclo("1", "0.300000", "0.000000")},
+    };
+    for (auto& c : casos) {
+        c.opciones.push_back("-s");
+        c.opciones.push_back("ejecuciones");
+        resultado r = ejecuta(c.opciones);
+        EXPECT_EQ(r.estado, 0);
+        EXPECT_EQ(r.errores, c.informe);
+        EXPECT_EQ(r.salida, "");
+        EXPECT_EQ(lee("autovec"), inicio_3x2);
+    }
+}
+
+// The first six iris samples, as read: the error falls below 0.43 at cycle 5.
+TEST_F(Sanger, StopErrorEndsTrainingAtTheFirstCycleBelowIt) {
+    escribe("ejecuciones", "1 4 6 datos 1 autovec reduc 0");
+    escribe("datos", "5.1 3.5 1.4 0.2\n4.9 3 1.4 0.2\n4.7 3.2 1.3 0.2\n"
+                     "4.6 3.1 1.5 0.2\n5 3.6 1.4 0.2\n5.4 3.9 1.7 0.4\n");
+    resultado r = ejecuta({"-m", "-s", "-a0.01", "-i8", "-e3", "-t0.43", "ejecuciones"});
+    EXPECT_EQ(r.estado, 0);
+    EXPECT_EQ(r.errores, informe_ciclo("1", "0.010000", "32.949310") +
+                             informe_ciclo("4", "0.006250", "0.441658"));
+    const std::string parada = lee("autovec");
+
+    r = ejecuta({"-m", "-s", "-a0.01", "-i8", "-e1", "-t0.43", "ejecuciones"});
+    EXPECT_EQ(r.errores.find("ciclo:      5"), r.errores.rfind("ciclo:"));
+    EXPECT_EQ(lee("autovec"), parada);
+
+    r = ejecuta({"-m", "-s", "-a0.01", "-i8", "ejecuciones"});
+    EXPECT_NE(lee("autovec"), parada);
+}
+
+// With nothing to average over, the error is 0/0: reported once, then training stops.
+TEST_F(Sanger, DegenerateSizesGiveANanErrorAndStopAfterCycleOne) {
+    escribe("datos", "1 2 3 4 5 6");
+    for (const char* entrada : {"1 3 2 datos 0 autovec reduc 0", "1 3 0 datos 2 autovec reduc 0",
+                                "1 0 2 datos 2 autovec reduc 0"}) {
+        SCOPED_TRACE(entrada);
+        escribe("ejecuciones", entrada);
+        resultado r = ejecuta({"-e1", "-s", "ejecuciones"});
+        EXPECT_EQ(r.estado, 0);
+        EXPECT_EQ(r.errores, informe_ciclo("1", "0.300000", "-nan"));
+    }
+    EXPECT_EQ(lee("autovec"), "");
+}
+
+TEST_F(Sanger, RunsOfTheSameSizesTrainFromTheSameStart) {
+    escribe("ejecuciones",
+            "2\n3 2 datos 2 uno reduc1 0\n3 2 datos 2 dos reduc2 0\n");
+    escribe("datos", "1 -2 0.5\n3 4 -1\n");
+    resultado r = ejecuta({"-a0.01", "-i50", "-s", "ejecuciones"});
+    EXPECT_EQ(r.estado, 0);
+    EXPECT_NE(lee("uno"), inicio_3x2);
+    EXPECT_EQ(lee("uno"), lee("dos"));
+}
+
+TEST_F(Sanger, LongNamesAndMoreOutputsThanInputsAreAccepted) {
+    const std::string largo(200, 'n');
+    escribe("ejecuciones", "1 1 1 " + largo + " 3 " + largo + ".a " + largo + ".r 0");
+    escribe(largo, "2");
+    resultado r = ejecuta({"-i0", "-s", "ejecuciones"});
+    EXPECT_EQ(r.estado, 0);
+    EXPECT_EQ(lee(largo + ".a"), "0.542222\t0.279489\t0.19071\n");
+}
+
+}  // namespace
