@@ -6,6 +6,7 @@
 #include "app/driver.hpp"
 #include "matrix/hermat.hpp"
 #include "numeric/sanger.hpp"
+#include "numeric/vectores.hpp"
 
 // Loads the training samples. A file shorter than promised is no failure:
 // the samples it lacks stay zero rows and train like the others.
@@ -38,11 +39,13 @@ int main(int argc, char* argv[]) {
 
         matriz X = reserva_matriz(e.nmuestras, e.dimension);
         carga_muestras(e, X);
-        // Centring of the samples: not yet done, they train as read.
+        vector medias = centra_muestras(X, e.nmuestras, e.dimension, a.media_fila,
+                                        a.media_columna);
         matriz W = sanger(e.nmuestras, e.dimension, X, e.nsalidas, a.alfa, a.iteraciones,
                           a.error_parada);
         guarda_autovectores(e, W);
         libera_matriz(e.nmuestras, X);
+        libera_vector(medias);
         // Reduction of the samples: not yet done.
         libera_matriz(e.dimension, W);
     }

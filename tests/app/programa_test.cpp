@@ -189,4 +189,27 @@ TEST_F(Sanger, LongNamesAndMoreOutputsThanInputsAreAccepted) {
     EXPECT_EQ(lee(largo + ".a"), "0.542222\t0.279489\t0.19071\n");
 }
 
+// Centring at load time is the same as training on samples centred beforehand
+// with centring off; the data's means are exact, so the bits must agree.
+TEST_F(Sanger, CentringOptionsActBeforeTraining) {
+    escribe("crudas", "1 2 3 6\n2 2 2 2\n0 0 0 0\n5 2 3 6\n");
+    escribe("por_filas", "-2 -1 0 3\n0 0 0 0\n0 0 0 0\n1 -2 -1 2\n");
+    escribe("por_columnas", "-1 0.5 1 2.5\n0 0.5 0 -1.5\n-2 -1.5 -2 -3.5\n3 0.5 1 2.5\n");
+    escribe("por_ambas",
+            "-1.75 -0.25 0.25 1.75\n0.25 0.75 0.25 -1.25\n0.25 0.75 0.25 -1.25\n"
+            "1.25 -1.25 -0.75 0.75\n");
+    auto autovectores = [&](const char* muestras, std::vector<std::string> opciones) {
+        escribe("ejecuciones", std::string("1 4 4 ") + muestras + " 2 autovec reduc 0");
+        for (const char* o : {"-a0.01", "-i30", "-s", "ejecuciones"}) opciones.push_back(o);
+        EXPECT_EQ(ejecuta(opciones).estado, 0);
+        return lee("autovec");
+    };
+    const std::string sin_centrar = autovectores("crudas", {"-m"});
+    EXPECT_EQ(autovectores("crudas", {}), autovectores("por_filas", {"-m"}));
+    EXPECT_EQ(autovectores("crudas", {"-m", "-v"}), autovectores("por_columnas", {"-m"}));
+    EXPECT_EQ(autovectores("crudas", {"-v"}), autovectores("por_ambas", {"-m"}));
+    EXPECT_NE(autovectores("por_filas", {"-m"}), sin_centrar);
+    EXPECT_NE(autovectores("por_ambas", {"-m"}), autovectores("por_filas", {"-m"}));
+}
+
 }  // namespace
