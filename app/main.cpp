@@ -5,6 +5,7 @@
 
 #include "app/driver.hpp"
 #include "matrix/hermat.hpp"
+#include "numeric/reduccion.hpp"
 #include "numeric/sanger.hpp"
 #include "numeric/vectores.hpp"
 
@@ -46,7 +47,7 @@ int main(int argc, char* argv[]) {
         guarda_autovectores(e, W);
         libera_matriz(e.nmuestras, X);
         libera_vector(medias);
-        // Reduction of the samples: not yet done.
+        reduce_muestras(e, W, a.media_fila, a.varianza);
         libera_matriz(e.dimension, W);
     }
     return 0;

@@ -212,4 +212,77 @@ TEST_F(Sanger, CentringOptionsActBeforeTraining) {
     EXPECT_NE(autovectores("por_ambas", {"-m"}), autovectores("por_filas", {"-m"}));
 }
 
+TEST_F(Sanger, ReductionWritesOneLinePerWholeSampleAndTheReport) {
+    escribe("ejecuciones", "1 2 2 datos 2 autovec reduc 9");
+    escribe("datos", "3 4\n-1 0.5\n6");
+    const std::string varianza =
+        "Varianza en la entrada:  13.125000\n"
+        "Varianza en la salida:   7.767704\n"
+        "% varianza representada: 59.182507%\n";
+    resultado r = ejecuta({"-i0", "-m", "ejecuciones"});
+    EXPECT_EQ(r.estado, 0);
+    EXPECT_EQ(r.salida, "");
+    EXPECT_EQ(r.errores, varianza);
+    EXPECT_EQ(lee("reduc"), "2.38951\t3.10257\n-0.446867\t0.0035249\n");
+
+    r = ejecuta({"-i0", "-m", "-s", "ejecuciones"});
+    EXPECT_EQ(r.errores, "");
+    EXPECT_EQ(lee("reduc"), "2.38951\t3.10257\n-0.446867\t0.0035249\n");
+    r = ejecuta({"-i0", "-m", "-s", "-s", "ejecuciones"});
+    EXPECT_EQ(r.errores, varianza);
+}
+
+// Column means belong to training alone; row centring applies to both.
+TEST_F(Sanger, ReductionRepeatsRowCentringOnly) {
+    escribe("ejecuciones", "1 2 3 datos 2 autovec reduc 3");
+    escribe("datos", "3 4\n-1 0.5\n6 2\n");
+    auto reducidas = [&](std::vector<std::string> opciones) {
+        for (const char* o : {"-i0", "-s", "ejecuciones"}) opciones.push_back(o);
+        EXPECT_EQ(ejecuta(opciones).estado, 0);
+        return lee("reduc");
+    };
+    EXPECT_EQ(reducidas({"-m", "-v"}), reducidas({"-m"}));
+    EXPECT_EQ(reducidas({"-v"}), reducidas({}));
+    EXPECT_NE(reducidas({}), reducidas({"-m"}));
+}
+
+// The eigenvectors overwrite the samples, and the reduction reads them back.
+TEST_F(Sanger, EigenvectorsWrittenOverTheSamplesAreWhatIsReduced) {
+    escribe("ejecuciones", "1 2 1 datos 2 datos reduc 5");
+    escribe("datos", "1 2");
+    resultado r = ejecuta({"-i0", "-m", "ejecuciones"});
+    EXPECT_EQ(r.estado, 0);
+    EXPECT_EQ(lee("datos"), "0.542222\t0.279489\n0.19071\t0.566027\n");
+    EXPECT_EQ(lee("reduc"), "0.347306\t0.309743\n0.211354\t0.373688\n");
+    EXPECT_EQ(r.errores,
+              "Varianza en la entrada:  0.364438\n"
+              "Varianza en la salida:   0.200438\n"
+              "% varianza representada: 54.999165%\n");
+}
+
+TEST_F(Sanger, ReductionFailuresKeepWhatWasWritten) {
+    // Training needs two samples; the third token fails only when reducing.
+    escribe("ejecuciones", "1 2 2 datos 1 autovec reduc 3");
+    escribe("datos", "3 4 6 8 x");
+    resultado r = ejecuta({"-i0", "-m", "ejecuciones"});
+    EXPECT_EQ(r.estado, 255);
+    EXPECT_EQ(r.errores, "Error:Tipo erroneo de fichero de entrada.");
+    EXPECT_EQ(lee("reduc"), "2.74462\n5.48924\n");
+
+    escribe("ejecuciones", "1 2 2 datos 1 autovec no/reduc 3");
+    r = ejecuta({"-i0", "-m", "ejecuciones"});
+    EXPECT_EQ(r.estado, 255);
+    EXPECT_EQ(r.errores, "Error:No se pudo abrir fichero de las muestras reducidas.");
+
+    // A full disk shows itself only when the file is closed, after the report.
+    escribe("ejecuciones", "1 2 2 datos 1 autovec /dev/full 2");
+    r = ejecuta({"-i0", "-m", "ejecuciones"});
+    EXPECT_EQ(r.estado, 255);
+    EXPECT_EQ(r.errores,
+              "Varianza en la entrada:  62.500000\n"
+              "Varianza en la salida:   18.832365\n"
+              "% varianza representada: 30.131783%\n"
+              "Error:No se pudo escribir fichero.");
+}
+
 }  // namespace
