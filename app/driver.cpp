@@ -31,14 +31,29 @@ int lee_opciones(int argc, char* argv[], ajustes& a) {
         // A value that does not convert leaves the setting as it was; letters
         // the program does not know are passed over without a word.
         switch (argv[i][1]) {
-            case 'a': std::sscanf(valor, "%f", &a.alfa); break;
-            case 'i': std::sscanf(valor, "%u", &a.iteraciones); break;
-            case 't': std::sscanf(valor, "%f", &a.error_parada); break;
-            case 'e': std::sscanf(valor, "%d", &T2); break;
-            case 'm': a.media_fila = false; break;
-            case 'v': a.media_columna = true; break;
-            case 's': a.varianza = !a.varianza; break;
-            default: break;
+            case 'a':
+                std::sscanf(valor, "%f", &a.alfa);
+                break;
+            case 'i':
+                std::sscanf(valor, "%u", &a.iteraciones);
+                break;
+            case 't':
+                std::sscanf(valor, "%f", &a.error_parada);
+                break;
+            case 'e':
+                std::sscanf(valor, "%d", &T2);
+                break;
+            case 'm':
+                a.media_fila = false;
+                break;
+            case 'v':
+                a.media_columna = true;
+                break;
+            case 's':
+                a.varianza = !a.varianza;
+                break;
+            default:
+                break;
         }
     }
     return i;
@@ -66,7 +81,8 @@ static void lee_campo(FILE* fichejec, std::string& campo) {
     }
     if (c == EOF) ejecuciones_erroneas(fichejec);
     campo.clear();
-    for (; c != EOF && !std::isspace(c); c = std::getc(fichejec)) campo.push_back(static_cast<char>(c));
+    for (; c != EOF && !std::isspace(c); c = std::getc(fichejec))
+        campo.push_back(static_cast<char>(c));
     if (std::ferror(fichejec)) ejecuciones_erroneas(fichejec);
     if (c != EOF) std::ungetc(c, fichejec);
 }

@@ -7,12 +7,12 @@
 #include "numeric/ejecucion.hpp"
 
 struct ajustes {
-    float alfa = 0.3f;          // -a: initial learning coefficient
-    uint32_t iteraciones = 200; // -i: most training cycles
-    float error_parada = 0.0f;  // -t: stop once a cycle's error falls below this
-    bool media_fila = true;     // -m clears: remove each sample's own mean
-    bool media_columna = false; // -v sets: remove each column's mean before training
-    bool varianza = true;       // -s toggles: print the variance report
+    float alfa = 0.3f;           // -a: initial learning coefficient
+    uint32_t iteraciones = 200;  // -i: most training cycles
+    float error_parada = 0.0f;   // -t: stop once a cycle's error falls below this
+    bool media_fila = true;      // -m clears: remove each sample's own mean
+    bool media_columna = false;  // -v sets: remove each column's mean before training
+    bool varianza = true;        // -s toggles: print the variance report
 };
 
 // The invocation name, for the usage text.

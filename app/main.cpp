@@ -12,8 +12,8 @@
 // Loads the training samples. A file shorter than promised is no failure:
 // the samples it lacks stay zero rows and train like the others.
 static void carga_muestras(const ejecucion& e, matriz X) {
-    FILE* muestras = abre_fichero(e.fichero_muestras.c_str(), "r",
-                                  "No se pudo abrir fichero de muestras");
+    FILE* muestras =
+        abre_fichero(e.fichero_muestras.c_str(), "r", "No se pudo abrir fichero de muestras");
     lee_matriz(muestras, e.nmuestras, e.dimension, X);
     std::fclose(muestras);
 }
@@ -40,10 +40,9 @@ int main(int argc, char* argv[]) {
 
         matriz X = reserva_matriz(e.nmuestras, e.dimension);
         carga_muestras(e, X);
-        vector medias = centra_muestras(X, e.nmuestras, e.dimension, a.media_fila,
-                                        a.media_columna);
-        matriz W = sanger(e.nmuestras, e.dimension, X, e.nsalidas, a.alfa, a.iteraciones,
-                          a.error_parada);
+        vector medias = centra_muestras(X, e.nmuestras, e.dimension, a.media_fila, a.media_columna);
+        matriz W =
+            sanger(e.nmuestras, e.dimension, X, e.nsalidas, a.alfa, a.iteraciones, a.error_parada);
         guarda_autovectores(e, W);
         libera_matriz(e.nmuestras, X);
         libera_vector(medias);

@@ -42,8 +42,8 @@ void escribe_varianza(float suma_entrada, float suma_salida, uint32_t reducidas)
 }
 
 void reduce_muestras(const ejecucion& e, matriz W, bool media_fila, bool varianza) {
-    FILE* muestras = abre_fichero(e.fichero_muestras.c_str(), "r",
-                                  "No se pudo abrir fichero de muestras");
+    FILE* muestras =
+        abre_fichero(e.fichero_muestras.c_str(), "r", "No se pudo abrir fichero de muestras");
     FILE* reducidas = abre_fichero(e.fichero_reducidas.c_str(), "w",
                                    "No se pudo abrir fichero de las muestras reducidas");
     transforma(e.nreducir, e.dimension, e.nsalidas, W, muestras, reducidas, media_fila, varianza);

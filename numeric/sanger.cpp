@@ -15,9 +15,11 @@ matriz rand_w(matriz W, uint32_t rows, uint32_t cols) {
 }
 
 vector salsanger(matriz W, vector x, vector y, uint32_t rows, uint32_t cols) {
-    for (uint32_t j = 0; j < cols; ++j) y[j] = 0.0f;
+    for (uint32_t j = 0; j < cols; ++j)
+        y[j] = 0.0f;
     for (uint32_t k = 0; k < rows; ++k)
-        for (uint32_t j = 0; j < cols; ++j) y[j] = W[k][j] * x[k] + y[j];
+        for (uint32_t j = 0; j < cols; ++j)
+            y[j] = W[k][j] * x[k] + y[j];
     return y;
 }
 
@@ -46,13 +48,19 @@ void ciclo_sanger_simple(matriz X, uint32_t nmuestras, uint32_t dimension, matri
         for (uint32_t k = 0; k < dimension; ++k) {
             for (uint32_t j = 0; j < nsalidas; ++j) {
                 float h = x[k];
-                for (uint32_t l = 0; l <= j; ++l) h = h - y[l] * W[k][l];
+                for (uint32_t l = 0; l <= j; ++l)
+                    h = h - y[l] * W[k][l];
                 float d = h * y[j];
                 err[j] = d * d + err[j];
                 W[k][j] = d * nu + W[k][j];
             }
         }
     }
+}
+
+// The same float as the 32-bit product whenever that one does not wrap.
+float divisor_error(uint32_t dimension, uint32_t nmuestras) {
+    return static_cast<float>(uint64_t{dimension} * nmuestras);
 }
 
 matriz sanger(uint32_t nmuestras, uint32_t dimension, matriz X, uint32_t nsalidas, float alfa,
@@ -62,16 +70,15 @@ matriz sanger(uint32_t nmuestras, uint32_t dimension, matriz X, uint32_t nsalida
     vector y = reserva_vector(nsalidas);
     W = rand_w(W, dimension, nsalidas);
 
-    // The divisor of the error is formed in 64 bits so that large data sets do
-    // not wrap it; it is the same float whenever the 32-bit product fits.
-    const float q = static_cast<float>(uint64_t{dimension} * nmuestras);
+    const float q = divisor_error(dimension, nmuestras);
     const float paso = alfa / static_cast<float>(iteraciones);
     float nu = alfa;
     // The stop test runs once before the first cycle with E = error_parada, so
     // only a NaN stop error prevents the first cycle.
     bool sigue = iteraciones != 0 && error_parada >= error_parada;
     for (uint32_t ciclo = 1; sigue; ++ciclo) {
-        for (uint32_t j = 0; j < nsalidas; ++j) err[j] = 0.0f;
+        for (uint32_t j = 0; j < nsalidas; ++j)
+            err[j] = 0.0f;
         ciclo_sanger_simple(X, nmuestras, dimension, W, nsalidas, nu, y, err);
 
         float E = 0.0f;

@@ -24,6 +24,10 @@ void displaynet(int ciclo, float nu, float error);
 matriz sanger(uint32_t nmuestras, uint32_t dimension, matriz X, uint32_t nsalidas, float alfa,
               uint32_t iteraciones, float error_parada);
 
+// The divisor of a cycle's error, dimension × nmuestras as a float, formed in
+// 64 bits so that large data sets do not wrap it.
+float divisor_error(uint32_t dimension, uint32_t nmuestras);
+
 // One cycle of the rule over every sample, written exactly as the rule reads,
 // for the nsalidas² work it costs: the reference every faster path must equal
 // bit for bit. err must hold zeros on entry; it leaves with each output's sum

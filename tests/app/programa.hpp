@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +24,9 @@ struct resultado {
 class Programa : public testing::Test {
    protected:
     std::filesystem::path carpeta;
+    // Address space the program may use, in bytes (0: no limit), so that a
+    // refused allocation does not depend on the machine's memory.
+    rlim_t limite_memoria = 0;
 
     void SetUp() override {
         std::string plantilla = (std::filesystem::temp_directory_path() / "sanger.XXXXXX").string();
@@ -53,7 +57,8 @@ class Programa : public testing::Test {
     resultado ejecuta(std::vector<std::string> args) {
         args.insert(args.begin(), "sanger");
         std::vector<char*> argv;
-        for (auto& arg : args) argv.push_back(arg.data());
+        for (auto& arg : args)
+            argv.push_back(arg.data());
         argv.push_back(nullptr);
         const std::string salida = (carpeta / ".salida").string();
         const std::string errores = (carpeta / ".errores").string();
@@ -61,6 +66,10 @@ class Programa : public testing::Test {
         pid_t pid = fork();
         if (pid == 0) {
             if (chdir(carpeta.c_str()) != 0) _exit(127);
+            if (limite_memoria != 0) {
+                rlimit limite{limite_memoria, limite_memoria};
+                setrlimit(RLIMIT_AS, &limite);
+            }
             int nulo = open("/dev/null", O_RDONLY);
             int out = open(salida.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             int err = open(errores.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -85,6 +94,5 @@ class Programa : public testing::Test {
 // The report that training prints for one cycle.
 inline std::string informe_ciclo(const char* ciclo, const char* nu, const char* error) {
     return std::string("\nNumero de ciclo:      ") + ciclo + "\nNu actual:            " + nu +
-           "\nMErrAct/RatioAct:     " + error +
-           "\n---------------------------------------------\n";
+           "\nMErrAct/RatioAct:     " + error + "\n---------------------------------------------\n";
 }

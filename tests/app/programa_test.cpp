@@ -76,6 +76,26 @@ TEST_F(Sanger, ADirectoryOpensButCannotBeRead) {
     EXPECT_EQ(r.errores, "Error:No se pudo leer fichero.");
 }
 
+TEST_F(Sanger, MatricesThatDoNotFitInMemory) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the address sanitizer needs more address space than the limit";
+#endif
+    limite_memoria = 1 << 30;
+    escribe("datos", "1 2 3");
+    for (const char* entrada : {
+             "1 1 4000000000 datos 1 autovec reduc 0",   // the block of row handles
+             "1 4000000000 1 datos 1 autovec reduc 0",   // one huge row
+             "1 10000 100000 datos 1 autovec reduc 0",   // many rows, refused part way
+             "1 100000 1 datos 100000 autovec reduc 0",  // the weights
+         }) {
+        SCOPED_TRACE(entrada);
+        escribe("ejecuciones", entrada);
+        resultado r = ejecuta({"-i0", "ejecuciones"});
+        EXPECT_EQ(r.estado, 255);
+        EXPECT_EQ(r.errores, "Error:Falta memoria.");
+    }
+}
+
 TEST_F(Sanger, RunsBeforeABadEntryKeepTheirFiles) {
     escribe("ejecuciones", "2\n3 1 datos 2 autovec reduc 0\n");
     escribe("datos", "1 2 3");
@@ -140,8 +160,9 @@ TEST_F(Sanger, ProgressReportEveryIntervalWithFallingNu) {
 // The first six iris samples, as read: the error falls below 0.43 at cycle 5.
 TEST_F(Sanger, StopErrorEndsTrainingAtTheFirstCycleBelowIt) {
     escribe("ejecuciones", "1 4 6 datos 1 autovec reduc 0");
-    escribe("datos", "5.1 3.5 1.4 0.2\n4.9 3 1.4 0.2\n4.7 3.2 1.3 0.2\n"
-                     "4.6 3.1 1.5 0.2\n5 3.6 1.4 0.2\n5.4 3.9 1.7 0.4\n");
+    escribe("datos",
+            "5.1 3.5 1.4 0.2\n4.9 3 1.4 0.2\n4.7 3.2 1.3 0.2\n"
+            "4.6 3.1 1.5 0.2\n5 3.6 1.4 0.2\n5.4 3.9 1.7 0.4\n");
     resultado r = ejecuta({"-m", "-s", "-a0.01", "-i8", "-e3", "-t0.43", "ejecuciones"});
     EXPECT_EQ(r.estado, 0);
     EXPECT_EQ(r.errores, informe_ciclo("1", "0.010000", "32.949310") +
@@ -171,8 +192,7 @@ TEST_F(Sanger, DegenerateSizesGiveANanErrorAndStopAfterCycleOne) {
 }
 
 TEST_F(Sanger, RunsOfTheSameSizesTrainFromTheSameStart) {
-    escribe("ejecuciones",
-            "2\n3 2 datos 2 uno reduc1 0\n3 2 datos 2 dos reduc2 0\n");
+    escribe("ejecuciones", "2\n3 2 datos 2 uno reduc1 0\n3 2 datos 2 dos reduc2 0\n");
     escribe("datos", "1 -2 0.5\n3 4 -1\n");
     resultado r = ejecuta({"-a0.01", "-i50", "-s", "ejecuciones"});
     EXPECT_EQ(r.estado, 0);
@@ -200,7 +220,8 @@ TEST_F(Sanger, CentringOptionsActBeforeTraining) {
             "1.25 -1.25 -0.75 0.75\n");
     auto autovectores = [&](const char* muestras, std::vector<std::string> opciones) {
         escribe("ejecuciones", std::string("1 4 4 ") + muestras + " 2 autovec reduc 0");
-        for (const char* o : {"-a0.01", "-i30", "-s", "ejecuciones"}) opciones.push_back(o);
+        for (const char* o : {"-a0.01", "-i30", "-s", "ejecuciones"})
+            opciones.push_back(o);
         EXPECT_EQ(ejecuta(opciones).estado, 0);
         return lee("autovec");
     };
@@ -237,7 +258,8 @@ TEST_F(Sanger, ReductionRepeatsRowCentringOnly) {
     escribe("ejecuciones", "1 2 3 datos 2 autovec reduc 3");
     escribe("datos", "3 4\n-1 0.5\n6 2\n");
     auto reducidas = [&](std::vector<std::string> opciones) {
-        for (const char* o : {"-i0", "-s", "ejecuciones"}) opciones.push_back(o);
+        for (const char* o : {"-i0", "-s", "ejecuciones"})
+            opciones.push_back(o);
         EXPECT_EQ(ejecuta(opciones).estado, 0);
         return lee("reduc");
     };

@@ -13,7 +13,8 @@ matriz matriz_de(std::initializer_list<std::vector<float>> filas) {
     matriz m = reserva_matriz(static_cast<uint32_t>(filas.size()), cols);
     uint32_t r = 0;
     for (const auto& f : filas) {
-        for (uint32_t c = 0; c < cols; ++c) m[r][c] = f[c];
+        for (uint32_t c = 0; c < cols; ++c)
+            m[r][c] = f[c];
         ++r;
     }
     return m;
@@ -28,8 +29,10 @@ TEST(RandW, GlibcSequenceSeededWithOneInRowOrderOnEveryCall) {
     for (int vez = 0; vez < 2; ++vez) {
         std::rand();  // the start must not depend on earlier use of the generator
         rand_w(W, 2, 3);
-        EXPECT_EQ(fila(W, 0, 3), (std::vector<float>{0x1.159e2cp-1f, 0x1.1e323cp-2f, 0x1.86930ep-3f}));
-        EXPECT_EQ(fila(W, 1, 3), (std::vector<float>{0x1.21ce44p-1f, 0x1.7146e2p-1f, 0x1.73fee8p-1f}));
+        EXPECT_EQ(fila(W, 0, 3),
+                  (std::vector<float>{0x1.159e2cp-1f, 0x1.1e323cp-2f, 0x1.86930ep-3f}));
+        EXPECT_EQ(fila(W, 1, 3),
+                  (std::vector<float>{0x1.21ce44p-1f, 0x1.7146e2p-1f, 0x1.73fee8p-1f}));
     }
     libera_matriz(2, W);
 }
@@ -96,10 +99,17 @@ TEST(Sanger, SameSizesAndSamplesGiveTheSameWeights) {
     matriz A = sanger(3, 3, X, 2, 0.05f, 20, 0.0f);
     matriz B = sanger(3, 3, X, 2, 0.05f, 20, 0.0f);
     testing::internal::GetCapturedStderr();
-    for (uint32_t k = 0; k < 3; ++k) EXPECT_EQ(fila(A, k, 2), fila(B, k, 2));
+    for (uint32_t k = 0; k < 3; ++k)
+        EXPECT_EQ(fila(A, k, 2), fila(B, k, 2));
     libera_matriz(3, A);
     libera_matriz(3, B);
     libera_matriz(3, X);
+}
+
+TEST(DivisorError, DoesNotWrapAt32Bits) {
+    EXPECT_EQ(divisor_error(4, 150), 600.0f);
+    EXPECT_EQ(divisor_error(65536, 65537), 0x1.00010p+32f);
+    EXPECT_EQ(divisor_error(4294967295u, 4294967295u), 0x1p+64f);
 }
 
 }  // namespace
