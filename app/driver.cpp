@@ -31,29 +31,14 @@ int lee_opciones(int argc, char* argv[], ajustes& a) {
         // A value that does not convert leaves the setting as it was; letters
         // the program does not know are passed over without a word.
         switch (argv[i][1]) {
-            case 'a':
-                std::sscanf(valor, "%f", &a.alfa);
-                break;
-            case 'i':
-                std::sscanf(valor, "%u", &a.iteraciones);
-                break;
-            case 't':
-                std::sscanf(valor, "%f", &a.error_parada);
-                break;
-            case 'e':
-                std::sscanf(valor, "%d", &T2);
-                break;
-            case 'm':
-                a.media_fila = false;
-                break;
-            case 'v':
-                a.media_columna = true;
-                break;
-            case 's':
-                a.varianza = !a.varianza;
-                break;
-            default:
-                break;
+            case 'a': std::sscanf(valor, "%f", &a.alfa); break;
+            case 'i': std::sscanf(valor, "%u", &a.iteraciones); break;
+            case 't': std::sscanf(valor, "%f", &a.error_parada); break;
+            case 'e': std::sscanf(valor, "%d", &T2); break;
+            case 'm': a.media_fila = false; break;
+            case 'v': a.media_columna = true; break;
+            case 's': a.varianza = !a.varianza; break;
+            default: break;
         }
     }
     return i;

@@ -11,8 +11,7 @@ vector reserva_vector(uint32_t n) {
 matriz reserva_matriz(uint32_t rows, uint32_t cols) {
     auto m = static_cast<matriz>(std::calloc(rows, sizeof(vector)));
     if (m == nullptr && rows != 0) error_fatal("Falta memoria");
-    for (uint32_t r = 0; r < rows; ++r)
-        m[r] = reserva_vector(cols);
+    for (uint32_t r = 0; r < rows; ++r) m[r] = reserva_vector(cols);
     return m;
 }
 
@@ -21,8 +20,7 @@ void libera_vector(vector v) {
 }
 
 void libera_matriz(uint32_t rows, matriz m) {
-    for (uint32_t r = 0; r < rows; ++r)
-        libera_vector(m[r]);
+    for (uint32_t r = 0; r < rows; ++r) libera_vector(m[r]);
     std::free(m);
 }
 

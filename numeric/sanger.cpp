@@ -15,11 +15,9 @@ matriz rand_w(matriz W, uint32_t rows, uint32_t cols) {
 }
 
 vector salsanger(matriz W, vector x, vector y, uint32_t rows, uint32_t cols) {
-    for (uint32_t j = 0; j < cols; ++j)
-        y[j] = 0.0f;
+    for (uint32_t j = 0; j < cols; ++j) y[j] = 0.0f;
     for (uint32_t k = 0; k < rows; ++k)
-        for (uint32_t j = 0; j < cols; ++j)
-            y[j] = W[k][j] * x[k] + y[j];
+        for (uint32_t j = 0; j < cols; ++j) y[j] = W[k][j] * x[k] + y[j];
     return y;
 }
 
@@ -48,8 +46,7 @@ void ciclo_sanger_simple(matriz X, uint32_t nmuestras, uint32_t dimension, matri
         for (uint32_t k = 0; k < dimension; ++k) {
             for (uint32_t j = 0; j < nsalidas; ++j) {
                 float h = x[k];
-                for (uint32_t l = 0; l <= j; ++l)
-                    h = h - y[l] * W[k][l];
+                for (uint32_t l = 0; l <= j; ++l) h = h - y[l] * W[k][l];
                 float d = h * y[j];
                 err[j] = d * d + err[j];
                 W[k][j] = d * nu + W[k][j];
@@ -77,8 +74,7 @@ matriz sanger(uint32_t nmuestras, uint32_t dimension, matriz X, uint32_t nsalida
     // only a NaN stop error prevents the first cycle.
     bool sigue = iteraciones != 0 && error_parada >= error_parada;
     for (uint32_t ciclo = 1; sigue; ++ciclo) {
-        for (uint32_t j = 0; j < nsalidas; ++j)
-            err[j] = 0.0f;
+        for (uint32_t j = 0; j < nsalidas; ++j) err[j] = 0.0f;
         ciclo_sanger_simple(X, nmuestras, dimension, W, nsalidas, nu, y, err);
 
         float E = 0.0f;

@@ -19,8 +19,7 @@ struct escaneo {
 escaneo escanea(std::vector<std::string> args) {
     std::vector<char*> argv;
     args.insert(args.begin(), "sanger");
-    for (auto& arg : args)
-        argv.push_back(arg.data());
+    for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
     T2 = 10000;
     escaneo e;

@@ -57,8 +57,7 @@ class Programa : public testing::Test {
     resultado ejecuta(std::vector<std::string> args) {
         args.insert(args.begin(), "sanger");
         std::vector<char*> argv;
-        for (auto& arg : args)
-            argv.push_back(arg.data());
+        for (auto& arg : args) argv.push_back(arg.data());
         argv.push_back(nullptr);
         const std::string salida = (carpeta / ".salida").string();
         const std::string errores = (carpeta / ".errores").string();

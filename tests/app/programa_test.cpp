@@ -220,8 +220,7 @@ TEST_F(Sanger, CentringOptionsActBeforeTraining) {
             "1.25 -1.25 -0.75 0.75\n");
     auto autovectores = [&](const char* muestras, std::vector<std::string> opciones) {
         escribe("ejecuciones", std::string("1 4 4 ") + muestras + " 2 autovec reduc 0");
-        for (const char* o : {"-a0.01", "-i30", "-s", "ejecuciones"})
-            opciones.push_back(o);
+        for (const char* o : {"-a0.01", "-i30", "-s", "ejecuciones"}) opciones.push_back(o);
         EXPECT_EQ(ejecuta(opciones).estado, 0);
         return lee("autovec");
     };
@@ -258,8 +257,7 @@ TEST_F(Sanger, ReductionRepeatsRowCentringOnly) {
     escribe("ejecuciones", "1 2 3 datos 2 autovec reduc 3");
     escribe("datos", "3 4\n-1 0.5\n6 2\n");
     auto reducidas = [&](std::vector<std::string> opciones) {
-        for (const char* o : {"-i0", "-s", "ejecuciones"})
-            opciones.push_back(o);
+        for (const char* o : {"-i0", "-s", "ejecuciones"}) opciones.push_back(o);
         EXPECT_EQ(ejecuta(opciones).estado, 0);
         return lee("reduc");
     };

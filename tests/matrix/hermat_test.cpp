@@ -33,8 +33,7 @@ std::vector<float> fila(matriz m, uint32_t r, uint32_t cols) {
 
 TEST(Reserva, BlocksAreZeroedAndEmptyOnesNeverFail) {
     matriz m = reserva_matriz(3, 2);
-    for (uint32_t r = 0; r < 3; ++r)
-        EXPECT_EQ(fila(m, r, 2), (std::vector<float>{0, 0}));
+    for (uint32_t r = 0; r < 3; ++r) EXPECT_EQ(fila(m, r, 2), (std::vector<float>{0, 0}));
     libera_matriz(3, m);
     libera_vector(reserva_vector(0));
     libera_matriz(0, reserva_matriz(0, 5));
@@ -55,8 +54,7 @@ TEST(LeeMatriz, CountsCompleteRowsAndKeepsAPartialOne) {
     for (const caso& c : casos) {
         SCOPED_TRACE(c.texto);
         matriz m = reserva_matriz(2, 2);
-        for (uint32_t r = 0; r < 2; ++r)
-            m[r][0] = m[r][1] = 9;
+        for (uint32_t r = 0; r < 2; ++r) m[r][0] = m[r][1] = 9;
         EXPECT_EQ(lee_texto(c.texto, 2, 2, m), c.filas);
         EXPECT_EQ(fila(m, 0, 2), c.fila0);
         EXPECT_EQ(fila(m, 1, 2), c.fila1);
@@ -95,8 +93,7 @@ TEST(EscribeMatriz, TabsBetweenValuesNewlineAfterEachRow) {
     matriz m = reserva_matriz(2, 3);
     float valores[2][3] = {{1, 0.5f, -2}, {1e6f, 0.0001f, 0.00001f}};
     for (uint32_t r = 0; r < 2; ++r)
-        for (uint32_t c = 0; c < 3; ++c)
-            m[r][c] = valores[r][c];
+        for (uint32_t c = 0; c < 3; ++c) m[r][c] = valores[r][c];
     EXPECT_EQ(escribe_texto(2, 3, m), "1\t0.5\t-2\n1e+06\t0.0001\t1e-05\n");
     EXPECT_EQ(escribe_texto(1, 1, m), "1\n");
     EXPECT_EQ(escribe_texto(2, 0, m), "");

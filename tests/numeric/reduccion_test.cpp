@@ -17,8 +17,7 @@ reduccion reduce(std::string texto, uint32_t n, uint32_t dim, uint32_t m, const 
                  int media_fila = 0, int varianza = 1) {
     matriz W = reserva_matriz(dim, m);
     for (uint32_t k = 0; k < dim; ++k)
-        for (uint32_t j = 0; j < m; ++j)
-            W[k][j] = pesos[k * m + j];
+        for (uint32_t j = 0; j < m; ++j) W[k][j] = pesos[k * m + j];
     FILE* entrada = fmemopen(texto.data(), texto.size(), "r");
     char* datos = nullptr;
     size_t largo = 0;

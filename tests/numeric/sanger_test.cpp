@@ -13,8 +13,7 @@ matriz matriz_de(std::initializer_list<std::vector<float>> filas) {
     matriz m = reserva_matriz(static_cast<uint32_t>(filas.size()), cols);
     uint32_t r = 0;
     for (const auto& f : filas) {
-        for (uint32_t c = 0; c < cols; ++c)
-            m[r][c] = f[c];
+        for (uint32_t c = 0; c < cols; ++c) m[r][c] = f[c];
         ++r;
     }
     return m;
@@ -99,8 +98,7 @@ TEST(Sanger, SameSizesAndSamplesGiveTheSameWeights) {
     matriz A = sanger(3, 3, X, 2, 0.05f, 20, 0.0f);
     matriz B = sanger(3, 3, X, 2, 0.05f, 20, 0.0f);
     testing::internal::GetCapturedStderr();
-    for (uint32_t k = 0; k < 3; ++k)
-        EXPECT_EQ(fila(A, k, 2), fila(B, k, 2));
+    for (uint32_t k = 0; k < 3; ++k) EXPECT_EQ(fila(A, k, 2), fila(B, k, 2));
     libera_matriz(3, A);
     libera_matriz(3, B);
     libera_matriz(3, X);

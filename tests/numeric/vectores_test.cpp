@@ -16,8 +16,7 @@ struct muestras {
           cols(datos.empty() ? 0 : static_cast<uint32_t>(datos[0].size())),
           m(reserva_matriz(filas, cols)) {
         for (uint32_t r = 0; r < filas; ++r)
-            for (uint32_t c = 0; c < cols; ++c)
-                m[r][c] = datos[r][c];
+            for (uint32_t c = 0; c < cols; ++c) m[r][c] = datos[r][c];
     }
     ~muestras() {
         libera_matriz(filas, m);
@@ -104,8 +103,7 @@ TEST(CentraMuestras, RowMeansThenColumnMeans) {
         SCOPED_TRACE(testing::Message() << "fila " << c.fila << " columna " << c.columna);
         muestras a({{1, 2, 3, 6}, {2, 2, 2, 2}, {0, 0, 0, 0}, {5, 2, 3, 6}});
         vector medias = centra_muestras(a.m, 4, 4, c.fila, c.columna);
-        for (uint32_t r = 0; r < 4; ++r)
-            EXPECT_EQ(a.fila(r), c.esperadas[r]);
+        for (uint32_t r = 0; r < 4; ++r) EXPECT_EQ(a.fila(r), c.esperadas[r]);
         if (c.columna)
             EXPECT_EQ(std::vector<float>(medias, medias + 4), c.medias);
         else
