@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "numeric/entrenamiento.hpp"
+
 int T2 = 10000;
 
 matriz rand_w(matriz W, uint32_t rows, uint32_t cols) {
@@ -73,9 +75,11 @@ matriz sanger(uint32_t nmuestras, uint32_t dimension, matriz X, uint32_t nsalida
     // The stop test runs once before the first cycle with E = error_parada, so
     // only a NaN stop error prevents the first cycle.
     bool sigue = iteraciones != 0 && error_parada >= error_parada;
+    entrenamiento e =
+        empieza_entrenamiento(nucleo_preferido(dimension, nsalidas), W, dimension, nsalidas);
     for (uint32_t ciclo = 1; sigue; ++ciclo) {
         for (uint32_t j = 0; j < nsalidas; ++j) err[j] = 0.0f;
-        ciclo_sanger_simple(X, nmuestras, dimension, W, nsalidas, nu, y, err);
+        ciclo_entrenamiento(e, X, nmuestras, nu, y, err);
 
         float E = 0.0f;
         for (uint32_t j = 0; j < nsalidas; ++j) {
@@ -90,6 +94,8 @@ matriz sanger(uint32_t nmuestras, uint32_t dimension, matriz X, uint32_t nsalida
         nu = nu - paso;
         sigue = E >= error_parada;
     }
+
+    termina_entrenamiento(e);
 
     libera_vector(y);
     libera_vector(err);
