@@ -41,14 +41,14 @@ nucleo nucleo_preferido(uint32_t dimension, uint32_t nsalidas) {
     return nucleo::prefijo;
 }
 
-// The wavefront's memory: weights, prefixes, two samples in lane order and
-// the two rings, in one block aligned for whole-vector access.
+// The wavefront's memory: weights, prefixes, each lane's next inputs, two
+// samples in lane order and the two rings, in one block aligned for whole-vector access.
 static void reserva_onda(entrenamiento& e, uint32_t carriles) {
     e.filas = (e.dimension + carriles - 1) / carriles;
     e.columnas = e.nsalidas > carriles ? e.nsalidas : carriles;
     const uint64_t carril = uint64_t{e.filas} * carriles;  // one value per slot and lane
     uint64_t valores = 0, bytes = 0;
-    if (__builtin_mul_overflow(carril, uint64_t{e.columnas} + 3, &valores) ||
+    if (__builtin_mul_overflow(carril, uint64_t{e.columnas} + 4, &valores) ||
         __builtin_add_overflow(valores, 2 * uint64_t{e.columnas}, &valores) ||
         __builtin_mul_overflow(valores, sizeof(float), &bytes) || bytes > SIZE_MAX - 63)
         error_fatal("Falta memoria");
@@ -60,7 +60,8 @@ static void reserva_onda(entrenamiento& e, uint32_t carriles) {
 
     e.pesos = e.bloque;
     e.prefijos = e.pesos + carril * e.columnas;
-    e.actual = e.prefijos + carril;
+    e.proximas = e.prefijos + carril;
+    e.actual = e.proximas + carril;
     e.siguiente = e.actual + carril;
     e.anillo_err = e.siguiente + carril;
     e.anillo_y = e.anillo_err + e.columnas;

@@ -38,6 +38,7 @@ struct entrenamiento {
     float* bloque = nullptr;  // everything below lives in this one block
     float* pesos = nullptr;   // the weights in wavefront order
     float* prefijos = nullptr;
+    float* proximas = nullptr;    // per lane, the inputs of the sample after its own
     float* actual = nullptr;      // the current sample, one slot per row of lanes
     float* siguiente = nullptr;   // the next sample, likewise
     float* anillo_err = nullptr;  // per output, between one pass of the lanes and the next

@@ -15,6 +15,7 @@
 // data hold infinities or NaNs.
 #include <immintrin.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "numeric/onda.hpp"
@@ -23,13 +24,29 @@ namespace {
 
 constexpr uint32_t L = carriles_avx512;
 
-// Places sample x in lane order: slot r of lane i holds x[i·B + r], zero beyond
-// the dimension or when there is no such sample.
+// Places sample x in lane order: slot r of lane i holds x[i·B + r]. Slots past
+// the dimension stay as they are (zero); with no sample every slot is zero.
 void traspone(const entrenamiento& e, const float* x, float* destino) {
-    for (uint32_t r = 0; r < e.filas; ++r) {
-        for (uint32_t i = 0; i < L; ++i) {
-            const uint64_t k = uint64_t{i} * e.filas + r;
-            destino[r * L + i] = x != nullptr && k < e.dimension ? x[k] : 0.0f;
+    if (x == nullptr) {
+        std::fill(destino, destino + uint64_t{e.filas} * L, 0.0f);
+        return;
+    }
+    for (uint32_t k = 0, i = 0; k < e.dimension; ++i)
+        for (uint32_t r = 0; r < e.filas && k < e.dimension; ++r, ++k) destino[r * L + i] = x[k];
+}
+
+// The first sample's outputs from the weights in wavefront order, summed in
+// ascending k as the plain loop does.
+void salida_inicial(const entrenamiento& e, const float* x, float* y) {
+    const uint32_t B = e.filas, C = e.columnas;
+    for (uint32_t j = 0; j < C; ++j) y[j] = 0.0f;
+    for (uint32_t k = 0; k < e.dimension; ++k) {
+        const uint32_t i = k / B, r = k % B;
+        // Output j of input k sits at turn position (j + i) mod C.
+        uint32_t c = i % C;
+        for (uint32_t j = 0; j < e.nsalidas; ++j) {
+            y[j] = e.pesos[(uint64_t{c} * B + r) * L + i] * x[k] + y[j];
+            c = c + 1 == C ? 0 : c + 1;
         }
     }
 }
@@ -44,6 +61,22 @@ __attribute__((target("avx512f"))) inline float carril_15(__m512 v) {
     return _mm_cvtss_f32(_mm_permute_ps(_mm512_maskz_extractf32x4_ps(0xf, v, 3), 0xff));
 }
 
+// One step: slot r of every lane, at the output each lane meets in this
+// block. p is the running prefix, xn the inputs of the next sample whose
+// outputs the lane sums; m masks the lanes that stand for real work.
+__attribute__((target("avx512f"))) inline void paso(float* w, float* prefijo, __m512 p, __m512 xn,
+                                                    __mmask16 m, __m512 Yv, __m512 vnu, __m512& E,
+                                                    __m512& Yn) {
+    const __m512 wv = _mm512_load_ps(w);
+    const __m512 h = _mm512_sub_ps(p, _mm512_mul_ps(Yv, wv));
+    const __m512 d = _mm512_mul_ps(h, Yv);
+    E = _mm512_mask_add_ps(E, m, _mm512_mul_ps(d, d), E);
+    const __m512 wn = _mm512_add_ps(_mm512_mul_ps(d, vnu), wv);
+    _mm512_mask_store_ps(w, m, wn);
+    _mm512_store_ps(prefijo, _mm512_sub_ps(p, _mm512_mul_ps(Yv, wn)));
+    Yn = _mm512_mask_add_ps(Yn, m, _mm512_mul_ps(wn, xn), Yn);
+}
+
 }  // namespace
 
 __attribute__((target("avx512f"))) void ciclo_onda_avx512(entrenamiento& e, matriz X,
@@ -53,13 +86,11 @@ __attribute__((target("avx512f"))) void ciclo_onda_avx512(entrenamiento& e, matr
     // With exactly one output per lane, values leaving lane 15 re-enter lane 0
     // at once: a rotation. Otherwise they wait in the rings for C − 16 blocks.
     const bool rotacion = C == L;
+    // Measured: per-lane state pays from about 12 slots per lane on.
+    const bool estado_por_carril = B >= 12;
 
-    // The first sample's outputs, summed in ascending k as the plain loop does.
     float* y0 = e.anillo_y;
-    for (uint32_t j = 0; j < C; ++j) y0[j] = 0.0f;
-    for (uint32_t k = 0; k < e.dimension; ++k)
-        for (uint32_t j = 0; j < M; ++j)
-            y0[j] = e.pesos[posicion_onda(e, L, k, j)] * X[0][k] + y0[j];
+    salida_inicial(e, X[0], y0);
     for (uint32_t j = 0; j < C; ++j) e.anillo_err[j] = 0.0f;
 
     __m512 E = _mm512_setzero_ps();   // err of each lane's output
@@ -78,6 +109,9 @@ __attribute__((target("avx512f"))) void ciclo_onda_avx512(entrenamiento& e, matr
     traspone(e, nmuestras > 1 ? X[1] : nullptr, e.siguiente);
     float* actual = e.actual;
     float* siguiente = e.siguiente;
+    float* const prefijos = e.prefijos;
+    float* const proximas = e.proximas;  // per lane: the inputs of the sample after its own
+    const uint32_t* const validos = e.carriles_validos;
 
     const uint64_t bloques = (uint64_t{nmuestras} - 1) * C + (L - 1) + M;
     const uint64_t bloques_con_muestra = uint64_t{nmuestras} * C;
@@ -99,29 +133,34 @@ __attribute__((target("avx512f"))) void ciclo_onda_avx512(entrenamiento& e, matr
         }
         Yn = desplaza(Yn, cero);
         activos = ((activos << 1) | (b < bloques_con_muestra && c0 < M ? 1u : 0u)) & 0xffff;
-        // Lane c0 starts sample s0 (its prefix starts from x); lanes up to c0
-        // are on sample s0 and sum the outputs of s0 + 1, the rest are still
-        // on s0 − 1 and sum those of s0.
-        const __mmask16 inicio = c0 < L ? static_cast<__mmask16>(1u << c0) : 0;
-        const __mmask16 en_s0 = c0 >= L - 1 ? 0xffff : static_cast<__mmask16>((2u << c0) - 1);
-
+        // Lane c0 starts sample s0: its prefixes start from x. Lanes up to c0
+        // are on sample s0 and sum the outputs of s0 + 1; the others are
+        // still on s0 − 1 and sum those of s0.
         float* w = e.pesos + uint64_t{c0} * B * L;
-        for (uint32_t r = 0; r < B; ++r) {
-            const __mmask16 m = static_cast<__mmask16>(activos & e.carriles_validos[r]);
-            const __m512 xa = _mm512_load_ps(actual + r * L);
-            const __m512 xs = _mm512_load_ps(siguiente + r * L);
-            const __m512 wv = _mm512_load_ps(w + r * L);
-            __m512 p = _mm512_mask_mov_ps(_mm512_load_ps(e.prefijos + r * L), inicio, xa);
-            const __m512 xn = _mm512_mask_blend_ps(en_s0, xa, xs);
-
-            const __m512 h = _mm512_sub_ps(p, _mm512_mul_ps(Yv, wv));
-            const __m512 d = _mm512_mul_ps(h, Yv);
-            E = _mm512_mask_add_ps(E, m, _mm512_mul_ps(d, d), E);
-            const __m512 wn = _mm512_add_ps(_mm512_mul_ps(d, vnu), wv);
-            _mm512_mask_store_ps(w + r * L, m, wn);
-            p = _mm512_sub_ps(p, _mm512_mul_ps(Yv, wn));
-            _mm512_store_ps(e.prefijos + r * L, p);
-            Yn = _mm512_mask_add_ps(Yn, m, _mm512_mul_ps(wn, xn), Yn);
+        const __mmask16 inicio = c0 < L ? static_cast<__mmask16>(1u << c0) : 0;
+        if (estado_por_carril) {
+            // Each lane keeps its own prefixes and next inputs, set by masked
+            // stores when it starts a sample: no arithmetic port is taken.
+            for (uint32_t r = 0; inicio != 0 && r < B; ++r) {
+                _mm512_mask_store_ps(prefijos + r * L, inicio, _mm512_load_ps(actual + r * L));
+                _mm512_mask_store_ps(proximas + r * L, inicio, _mm512_load_ps(siguiente + r * L));
+            }
+            for (uint32_t r = 0; r < B; ++r, w += L)
+                paso(w, prefijos + r * L, _mm512_load_ps(prefijos + r * L),
+                     _mm512_load_ps(proximas + r * L), static_cast<__mmask16>(activos & validos[r]),
+                     Yv, vnu, E, Yn);
+        } else {
+            // Few slots per lane: the masked stores would reach the loads of
+            // the same block too soon. Select in registers instead.
+            const __mmask16 en_s0 = c0 >= L - 1 ? 0xffff : static_cast<__mmask16>((2u << c0) - 1);
+            for (uint32_t r = 0; r < B; ++r, w += L) {
+                const __m512 xa = _mm512_load_ps(actual + r * L);
+                const __m512 xs = _mm512_load_ps(siguiente + r * L);
+                paso(w, prefijos + r * L,
+                     _mm512_mask_mov_ps(_mm512_load_ps(prefijos + r * L), inicio, xa),
+                     _mm512_mask_blend_ps(en_s0, xa, xs),
+                     static_cast<__mmask16>(activos & validos[r]), Yv, vnu, E, Yn);
+            }
         }
 
         c15 = c15 + 1 == C ? 0 : c15 + 1;

@@ -72,12 +72,13 @@ INSTANTIATE_TEST_SUITE_P(Todos, Nucleo, testing::Values(nucleo::prefijo, nucleo:
                              return info.param == nucleo::prefijo ? "prefijo" : "avx512";
                          });
 
-// Sizes on both sides of every lane and block boundary, and outputs above inputs.
+// Sizes on both sides of every lane and block boundary, outputs above inputs,
+// and inputs wide enough for each lane to keep its own state.
 TEST_P(Nucleo, SameBitsAsThePlainLoopOnRandomNetworks) {
     std::mt19937 azar(20261208);
     std::uniform_real_distribution<float> valor(-2.0f, 2.0f);
     for (int prueba = 0; prueba < 300; ++prueba) {
-        const uint32_t dimension = 1 + azar() % 70;
+        const uint32_t dimension = prueba % 6 == 5 ? 170 + azar() % 120 : 1 + azar() % 70;
         const uint32_t nsalidas = azar() % 40;
         const uint32_t nmuestras = azar() % 12;
         SCOPED_TRACE(testing::Message() << dimension << " inputs, " << nsalidas << " outputs, "
@@ -116,7 +117,7 @@ TEST_P(Nucleo, SameBitsOnDegenerateData) {
          [](uint32_t s, uint32_t k) { return s == 1 && k == 0 ? nan : -0.5f; }},
     };
     for (const caso& c : casos) {
-        for (uint32_t dimension : {4u, 15u, 16u, 17u, 40u}) {
+        for (uint32_t dimension : {4u, 15u, 16u, 17u, 40u, 200u}) {
             for (uint32_t nsalidas : {1u, 5u, 16u, 17u, 33u}) {
                 SCOPED_TRACE(testing::Message() << c.nombre << ", " << dimension << " inputs, "
                                                 << nsalidas << " outputs");

@@ -1,0 +1,129 @@
+// Training speed: the plain loop against the fast kernels on the same data,
+// in one run, with the bits of the results compared.
+//
+//     build/bench/entrenamiento_bench
+//
+// For each size it prints the time per cycle of each kernel, its ratio to the
+// plain loop and its arithmetic rate (9 useful flops per input-output pair per
+// sample), and last the machine's peak single-precision rate without FMA.
+#include <immintrin.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "numeric/entrenamiento.hpp"
+#include "numeric/sanger.hpp"
+
+namespace {
+
+using reloj = std::chrono::steady_clock;
+
+struct tamano {
+    uint32_t nmuestras, dimension, nsalidas;
+};
+
+// Seconds per cycle of a kernel, the best of a few runs of ciclos cycles.
+// Leaves the weights and errors after the very first cycle in W and err.
+double mide(nucleo n, matriz X, const tamano& t, matriz W, uint32_t ciclos,
+            std::vector<float>& err) {
+    double mejor = 1e30;
+    std::vector<float> primer_err(err.size());
+    matriz copia = reserva_matriz(t.dimension, t.nsalidas);
+    for (int vez = 0; vez < 3; ++vez) {
+        rand_w(copia, t.dimension, t.nsalidas);
+        std::vector<float> y(t.nsalidas);
+        entrenamiento e = empieza_entrenamiento(n, copia, t.dimension, t.nsalidas);
+        const auto inicio = reloj::now();
+        for (uint32_t c = 0; c < ciclos; ++c) {
+            std::fill(err.begin(), err.end(), 0.0f);
+            ciclo_entrenamiento(e, X, t.nmuestras, 0.001f, y.data(), err.data());
+            if (vez == 0 && c == 0) {
+                termina_entrenamiento(e);  // the weights back in row order, to compare
+                for (uint32_t k = 0; k < t.dimension; ++k)
+                    std::memcpy(W[k], copia[k], t.nsalidas * sizeof(float));
+                e = empieza_entrenamiento(n, copia, t.dimension, t.nsalidas);
+                std::memcpy(primer_err.data(), err.data(), err.size() * sizeof(float));
+            }
+        }
+        const double s = std::chrono::duration<double>(reloj::now() - inicio).count() / ciclos;
+        termina_entrenamiento(e);
+        mejor = std::min(mejor, s);
+        if (n == nucleo::simple && s * ciclos > 1.0) break;  // slow enough to trust once
+    }
+    libera_matriz(t.dimension, copia);
+    err = primer_err;
+    return mejor;
+}
+
+bool mismos_pesos(matriz A, matriz B, const tamano& t) {
+    for (uint32_t k = 0; k < t.dimension; ++k)
+        if (std::memcmp(A[k], B[k], t.nsalidas * sizeof(float)) != 0) return false;
+    return true;
+}
+
+__attribute__((target("avx512f"))) double pico_avx512() {
+    // Six multiply chains and six add chains, independent, in registers: as
+    // many operations as the pipes can start while each waits for its last.
+    __m512 m0 = _mm512_set1_ps(1.0f), m1 = m0, m2 = m0, m3 = m0, m4 = m0, m5 = m0;
+    __m512 a0 = _mm512_setzero_ps(), a1 = a0, a2 = a0, a3 = a0, a4 = a0, a5 = a0;
+    const __m512 f = _mm512_set1_ps(0.99999994f), s = _mm512_set1_ps(1e-7f);
+    const long vueltas = 200'000'000;
+    const auto inicio = reloj::now();
+    for (long v = 0; v < vueltas; ++v) {
+        m0 = _mm512_mul_ps(m0, f), m1 = _mm512_mul_ps(m1, f), m2 = _mm512_mul_ps(m2, f);
+        m3 = _mm512_mul_ps(m3, f), m4 = _mm512_mul_ps(m4, f), m5 = _mm512_mul_ps(m5, f);
+        a0 = _mm512_add_ps(a0, s), a1 = _mm512_add_ps(a1, s), a2 = _mm512_add_ps(a2, s);
+        a3 = _mm512_add_ps(a3, s), a4 = _mm512_add_ps(a4, s), a5 = _mm512_add_ps(a5, s);
+        // Keeps the compiler from folding the chains away.
+        __asm__ volatile("" : "+v"(m0), "+v"(m1), "+v"(m2), "+v"(m3), "+v"(m4), "+v"(m5));
+        __asm__ volatile("" : "+v"(a0), "+v"(a1), "+v"(a2), "+v"(a3), "+v"(a4), "+v"(a5));
+    }
+    const double t = std::chrono::duration<double>(reloj::now() - inicio).count();
+    return vueltas * 12.0 * 16 / t;
+}
+
+}  // namespace
+
+int main() {
+    const tamano tamanos[] = {{1797, 64, 16}, {2000, 784, 32}, {5000, 256, 64}, {150, 4, 2}};
+    std::printf("%-16s %-8s %12s %9s %10s %s\n", "size", "kernel", "ms/cycle", "speed-up",
+                "GFLOP/s", "bits");
+    for (const tamano& t : tamanos) {
+        matriz X = reserva_matriz(t.nmuestras, t.dimension);
+        std::srand(12345);
+        for (uint32_t s = 0; s < t.nmuestras; ++s)
+            for (uint32_t k = 0; k < t.dimension; ++k)
+                X[s][k] = static_cast<float>(std::rand() % 2001 - 1000) / 1000.0f;
+        matriz referencia = reserva_matriz(t.dimension, t.nsalidas);
+        matriz W = reserva_matriz(t.dimension, t.nsalidas);
+        std::vector<float> err_ref(t.nsalidas), err(t.nsalidas);
+        const double flops = 9.0 * t.nmuestras * t.dimension * t.nsalidas;
+        const double simple = mide(nucleo::simple, X, t, referencia, 1, err_ref);
+        char nombre[32];
+        std::snprintf(nombre, sizeof nombre, "%ux%u/%u", t.nmuestras, t.dimension, t.nsalidas);
+        std::printf("%-16s %-8s %12.3f %9s %10.2f\n", nombre, "simple", simple * 1e3, "1.0",
+                    flops / simple * 1e-9);
+        for (nucleo n : {nucleo::prefijo, nucleo::avx512}) {
+            if (!nucleo_soportado(n)) continue;
+            const uint32_t ciclos = std::max(1u, static_cast<uint32_t>(0.2 / simple * 10));
+            const double s = mide(n, X, t, W, std::min(ciclos, 200u), err);
+            const bool iguales = mismos_pesos(W, referencia, t) &&
+                                 std::memcmp(err.data(), err_ref.data(), err.size() * 4) == 0;
+            std::printf("%-16s %-8s %12.3f %9.1f %10.2f %s%s\n", nombre,
+                        n == nucleo::prefijo ? "prefijo" : "avx512", s * 1e3, simple / s,
+                        flops / s * 1e-9, iguales ? "same" : "DIFFERENT",
+                        n == nucleo_preferido(t.dimension, t.nsalidas) ? "  (chosen)" : "");
+        }
+        libera_matriz(t.nmuestras, X);
+        libera_matriz(t.dimension, referencia);
+        libera_matriz(t.dimension, W);
+    }
+    if (nucleo_soportado(nucleo::avx512))
+        std::printf("peak without FMA (AVX-512 multiply and add chains): %.1f GFLOP/s\n",
+                    pico_avx512() * 1e-9);
+    return 0;
+}
