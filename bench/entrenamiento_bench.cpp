@@ -33,7 +33,7 @@ double mide(nucleo n, matriz X, const tamano& t, matriz W, uint32_t ciclos,
     double mejor = 1e30;
     std::vector<float> primer_err(err.size());
     matriz copia = reserva_matriz(t.dimension, t.nsalidas);
-    for (int vez = 0; vez < 3; ++vez) {
+    for (int vez = 0; vez < 7; ++vez) {
         rand_w(copia, t.dimension, t.nsalidas);
         std::vector<float> y(t.nsalidas);
         entrenamiento e = empieza_entrenamiento(n, copia, t.dimension, t.nsalidas);
@@ -52,11 +52,21 @@ double mide(nucleo n, matriz X, const tamano& t, matriz W, uint32_t ciclos,
         const double s = std::chrono::duration<double>(reloj::now() - inicio).count() / ciclos;
         termina_entrenamiento(e);
         mejor = std::min(mejor, s);
-        if (n == nucleo::simple && s * ciclos > 1.0) break;  // slow enough to trust once
+        if (s * ciclos > 1.0) break;  // long enough to trust without repeats
     }
     libera_matriz(t.dimension, copia);
     err = primer_err;
     return mejor;
+}
+
+const char* nombre_nucleo(nucleo n) {
+    switch (n) {
+        case nucleo::simple: return "simple";
+        case nucleo::prefijo: return "prefijo";
+        case nucleo::avx2: return "avx2";
+        case nucleo::avx512: return "avx512";
+    }
+    return "?";
 }
 
 bool mismos_pesos(matriz A, matriz B, const tamano& t) {
@@ -107,15 +117,14 @@ int main() {
         std::snprintf(nombre, sizeof nombre, "%ux%u/%u", t.nmuestras, t.dimension, t.nsalidas);
         std::printf("%-16s %-8s %12.3f %9s %10.2f\n", nombre, "simple", simple * 1e3, "1.0",
                     flops / simple * 1e-9);
-        for (nucleo n : {nucleo::prefijo, nucleo::avx512}) {
+        for (nucleo n : {nucleo::prefijo, nucleo::avx2, nucleo::avx512}) {
             if (!nucleo_soportado(n)) continue;
             const uint32_t ciclos = std::max(1u, static_cast<uint32_t>(0.2 / simple * 10));
             const double s = mide(n, X, t, W, std::min(ciclos, 200u), err);
             const bool iguales = mismos_pesos(W, referencia, t) &&
                                  std::memcmp(err.data(), err_ref.data(), err.size() * 4) == 0;
-            std::printf("%-16s %-8s %12.3f %9.1f %10.2f %s%s\n", nombre,
-                        n == nucleo::prefijo ? "prefijo" : "avx512", s * 1e3, simple / s,
-                        flops / s * 1e-9, iguales ? "same" : "DIFFERENT",
+            std::printf("%-16s %-8s %12.3f %9.1f %10.2f %s%s\n", nombre, nombre_nucleo(n), s * 1e3,
+                        simple / s, flops / s * 1e-9, iguales ? "same" : "DIFFERENT",
                         n == nucleo_preferido(t.dimension, t.nsalidas) ? "  (chosen)" : "");
         }
         libera_matriz(t.nmuestras, X);

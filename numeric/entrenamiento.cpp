@@ -29,6 +29,7 @@ bool nucleo_soportado(nucleo n) {
     switch (n) {
         case nucleo::simple:
         case nucleo::prefijo: return true;
+        case nucleo::avx2: return __builtin_cpu_supports("avx2");
         case nucleo::avx512: return __builtin_cpu_supports("avx512f");
     }
     return false;
@@ -44,6 +45,7 @@ nucleo nucleo_preferido(uint32_t dimension, uint32_t nsalidas) {
 // The wavefront's memory: weights, prefixes, each lane's next inputs, two
 // samples in lane order and the two rings, in one block aligned for whole-vector access.
 static void reserva_onda(entrenamiento& e, uint32_t carriles) {
+    e.carriles = carriles;
     e.filas = (e.dimension + carriles - 1) / carriles;
     e.columnas = e.nsalidas > carriles ? e.nsalidas : carriles;
     const uint64_t carril = uint64_t{e.filas} * carriles;  // one value per slot and lane
@@ -70,8 +72,7 @@ static void reserva_onda(entrenamiento& e, uint32_t carriles) {
         for (uint32_t i = 0; i < carriles; ++i)
             if (uint64_t{i} * e.filas + r < e.dimension) e.carriles_validos[r] |= 1u << i;
     for (uint32_t k = 0; k < e.dimension; ++k)
-        for (uint32_t j = 0; j < e.nsalidas; ++j)
-            e.pesos[posicion_onda(e, carriles, k, j)] = e.W[k][j];
+        for (uint32_t j = 0; j < e.nsalidas; ++j) e.pesos[posicion_onda(e, k, j)] = e.W[k][j];
 }
 
 entrenamiento empieza_entrenamiento(nucleo tipo, matriz W, uint32_t dimension, uint32_t nsalidas) {
@@ -81,7 +82,8 @@ entrenamiento empieza_entrenamiento(nucleo tipo, matriz W, uint32_t dimension, u
     e.nsalidas = nsalidas;
     // With no input or no output there is nothing to speed up.
     e.tipo = tipo == nucleo::simple || dimension == 0 || nsalidas == 0 ? nucleo::simple : tipo;
-    if (e.tipo == nucleo::avx512) reserva_onda(e, carriles_avx512);
+    if (e.tipo == nucleo::avx512) reserva_onda(e, 16);
+    if (e.tipo == nucleo::avx2) reserva_onda(e, 8);
     return e;
 }
 
@@ -94,6 +96,9 @@ void ciclo_entrenamiento(entrenamiento& e, matriz X, uint32_t nmuestras, float n
         case nucleo::prefijo:
             ciclo_sanger_prefijo(X, nmuestras, e.dimension, e.W, e.nsalidas, nu, y, err);
             break;
+        case nucleo::avx2:
+            if (nmuestras > 0) ciclo_onda_avx2(e, X, nmuestras, nu, err);
+            break;
         case nucleo::avx512:
             if (nmuestras > 0) ciclo_onda_avx512(e, X, nmuestras, nu, err);
             break;
@@ -103,8 +108,7 @@ void ciclo_entrenamiento(entrenamiento& e, matriz X, uint32_t nmuestras, float n
 void termina_entrenamiento(entrenamiento& e) {
     if (e.bloque != nullptr) {
         for (uint32_t k = 0; k < e.dimension; ++k)
-            for (uint32_t j = 0; j < e.nsalidas; ++j)
-                e.W[k][j] = e.pesos[posicion_onda(e, carriles_avx512, k, j)];
+            for (uint32_t j = 0; j < e.nsalidas; ++j) e.W[k][j] = e.pesos[posicion_onda(e, k, j)];
     }
     std::free(e.bloque);
     std::free(e.carriles_validos);

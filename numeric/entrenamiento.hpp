@@ -18,7 +18,8 @@
 enum class nucleo {
     simple,   // the rule as written: the reference
     prefijo,  // the running prefix, one value at a time: any CPU
-    avx512,   // the running prefix on a skewed wavefront, 16 inputs per instruction
+    avx2,     // the running prefix on a skewed wavefront, 8 inputs per instruction
+    avx512,   // the same, 16 inputs per instruction
 };
 
 // Whether this CPU can run the kernel.
@@ -33,6 +34,7 @@ struct entrenamiento {
     nucleo tipo = nucleo::simple;
     matriz W = nullptr;  // dimension × nsalidas, up to date outside the training
     uint32_t dimension = 0, nsalidas = 0;
+    uint32_t carriles = 0;    // lanes of one instruction
     uint32_t filas = 0;       // slots per lane: inputs handled by each lane
     uint32_t columnas = 0;    // outputs in one turn of the wavefront, at least one per lane
     float* bloque = nullptr;  // everything below lives in this one block

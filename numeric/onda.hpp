@@ -3,16 +3,14 @@
 
 #include "numeric/entrenamiento.hpp"
 
-// Lanes of one AVX-512 instruction.
-constexpr uint32_t carriles_avx512 = 16;
-
 // Where W[k][j] lives in wavefront order: lane i = k / filas handles inputs
 // i·filas … i·filas + filas − 1, one slot each, and meets output j at turn
 // position (j + i) mod columnas.
-inline uint64_t posicion_onda(const entrenamiento& e, uint32_t carriles, uint32_t k, uint32_t j) {
+inline uint64_t posicion_onda(const entrenamiento& e, uint32_t k, uint32_t j) {
     const uint32_t i = k / e.filas, r = k % e.filas;
     const uint64_t c = (uint64_t{j} + i) % e.columnas;
-    return (c * e.filas + r) * carriles + i;
+    return (c * e.filas + r) * e.carriles + i;
 }
 
 void ciclo_onda_avx512(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err);
+void ciclo_onda_avx2(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err);

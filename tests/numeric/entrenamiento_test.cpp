@@ -67,9 +67,14 @@ class Nucleo : public testing::TestWithParam<nucleo> {
     }
 };
 
-INSTANTIATE_TEST_SUITE_P(Todos, Nucleo, testing::Values(nucleo::prefijo, nucleo::avx512),
+INSTANTIATE_TEST_SUITE_P(Todos, Nucleo,
+                         testing::Values(nucleo::prefijo, nucleo::avx2, nucleo::avx512),
                          [](const testing::TestParamInfo<nucleo>& info) {
-                             return info.param == nucleo::prefijo ? "prefijo" : "avx512";
+                             switch (info.param) {
+                                 case nucleo::prefijo: return "prefijo";
+                                 case nucleo::avx2: return "avx2";
+                                 default: return "avx512";
+                             }
                          });
 
 // Sizes on both sides of every lane and block boundary, outputs above inputs,

@@ -1,0 +1,186 @@
+// Sanger's rule on a skewed wavefront, with the inputs in the lanes of one
+// vector instruction: 16 with AVX-512, 8 with AVX2.
+//
+// Lane i owns the inputs k = i·B + r (B slots, r = 0 … B−1) and walks the
+// outputs j = 0, 1, … of each sample, one block of B steps per output, lane i
+// one block behind lane i−1. So when lane i meets output j, lane i−1 has just
+// finished it: the sums that must run in ascending k (each err[j], and the
+// next sample's output y[j] from the freshly updated weights) simply pass
+// from lane to lane, one lane per block, and every addition happens in the
+// same order as in the plain loop. Lanes on later outputs run ahead into the
+// next sample, so samples follow each other without a separate pass.
+//
+// Per slot the running prefix p carries the residual (see entrenamiento.hpp).
+// Lanes and slots that stand for no real input or output are masked out of
+// every sum and every stored weight, so padding changes no bit, even when the
+// data hold infinities or NaNs.
+//
+// The kernel is written once (onda_nucleo.inc) over a handful of vector
+// operations, and compiled for each instruction set with that set's own.
+#include "numeric/onda.hpp"
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+// Places sample x in lane order: slot r of lane i holds x[i·B + r]. Slots past
+// the dimension stay as they are (zero); with no sample every slot is zero.
+void traspone(const entrenamiento& e, const float* x, float* destino) {
+    const uint32_t L = e.carriles;
+    if (x == nullptr) {
+        std::fill(destino, destino + uint64_t{e.filas} * L, 0.0f);
+        return;
+    }
+    // Lane i's inputs are contiguous in x: x[i·B … i·B + B − 1].
+    const uint32_t B = e.filas;
+    for (uint32_t i = 0; i * B < e.dimension; ++i) {
+        const float* origen = x + i * B;
+        const uint32_t n = std::min(B, e.dimension - i * B);
+        float* d = destino + i;
+        for (uint32_t r = 0; r < n; ++r, d += L) *d = origen[r];
+    }
+}
+
+// The first sample's outputs from the weights in wavefront order, summed in
+// ascending k as the plain loop does.
+void salida_inicial(const entrenamiento& e, const float* x, float* y) {
+    const uint32_t B = e.filas, C = e.columnas, L = e.carriles;
+    for (uint32_t j = 0; j < C; ++j) y[j] = 0.0f;
+    for (uint32_t k = 0; k < e.dimension; ++k) {
+        const uint32_t i = k / B, r = k % B;
+        // Output j of input k sits at turn position (j + i) mod C.
+        uint32_t c = i % C;
+        for (uint32_t j = 0; j < e.nsalidas; ++j) {
+            y[j] = e.pesos[(uint64_t{c} * B + r) * L + i] * x[k] + y[j];
+            c = c + 1 == C ? 0 : c + 1;
+        }
+    }
+}
+
+}  // namespace
+
+#pragma GCC push_options
+#pragma GCC target("avx512f")
+namespace avx512 {
+
+constexpr uint32_t L = 16;
+using real = __m512;
+using mascara = __mmask16;  // one bit per lane that counts
+
+inline real carga(const float* p) {
+    return _mm512_load_ps(p);
+}
+inline void guarda(float* p, real v) {
+    _mm512_store_ps(p, v);
+}
+inline void guarda_si(float* p, mascara m, real v) {
+    _mm512_mask_store_ps(p, m, v);
+}
+inline real mul(real a, real b) {
+    return _mm512_mul_ps(a, b);
+}
+inline real suma(real a, real b) {
+    return _mm512_add_ps(a, b);
+}
+inline real resta(real a, real b) {
+    return _mm512_sub_ps(a, b);
+}
+// acc + v in the lanes of m, acc elsewhere.
+inline real suma_si(real acc, mascara m, real v) {
+    return _mm512_mask_add_ps(acc, m, v, acc);
+}
+// b in the lanes of m, a elsewhere.
+inline real elige(real a, mascara m, real b) {
+    return _mm512_mask_mov_ps(a, m, b);
+}
+inline real difunde(float x) {
+    return _mm512_set1_ps(x);
+}
+inline real cero() {
+    return _mm512_setzero_ps();
+}
+inline mascara mascara_de(uint32_t bits) {
+    return static_cast<mascara>(bits);
+}
+// Every lane moves up by one; lane 0 takes the last lane of entrada.
+inline real desplaza(real v, real entrada) {
+    return _mm512_castsi512_ps(_mm512_maskz_alignr_epi32(0xffff, _mm512_castps_si512(v),
+                                                         _mm512_castps_si512(entrada), 15));
+}
+inline float ultimo(real v) {
+    return _mm_cvtss_f32(_mm_permute_ps(_mm512_maskz_extractf32x4_ps(0xf, v, 3), 0xff));
+}
+
+#include "numeric/onda_nucleo.inc"
+
+}  // namespace avx512
+#pragma GCC pop_options
+
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace avx2 {
+
+constexpr uint32_t L = 8;
+using real = __m256;
+using mascara = __m256;  // all ones in each lane that counts
+
+inline real carga(const float* p) {
+    return _mm256_load_ps(p);
+}
+inline void guarda(float* p, real v) {
+    _mm256_store_ps(p, v);
+}
+// A blend and a whole store: AMD's masked stores are slow.
+inline void guarda_si(float* p, mascara m, real v) {
+    _mm256_store_ps(p, _mm256_blendv_ps(_mm256_load_ps(p), v, m));
+}
+inline real mul(real a, real b) {
+    return _mm256_mul_ps(a, b);
+}
+inline real suma(real a, real b) {
+    return _mm256_add_ps(a, b);
+}
+inline real resta(real a, real b) {
+    return _mm256_sub_ps(a, b);
+}
+inline real suma_si(real acc, mascara m, real v) {
+    return _mm256_blendv_ps(acc, _mm256_add_ps(v, acc), m);
+}
+inline real elige(real a, mascara m, real b) {
+    return _mm256_blendv_ps(a, b, m);
+}
+inline real difunde(float x) {
+    return _mm256_set1_ps(x);
+}
+inline real cero() {
+    return _mm256_setzero_ps();
+}
+inline mascara mascara_de(uint32_t bits) {
+    const __m256i bit = _mm256_set_epi32(128, 64, 32, 16, 8, 4, 2, 1);
+    const __m256i en = _mm256_and_si256(_mm256_set1_epi32(static_cast<int>(bits)), bit);
+    return _mm256_castsi256_ps(_mm256_cmpeq_epi32(en, bit));
+}
+inline real desplaza(real v, real entrada) {
+    const __m256i arriba = _mm256_set_epi32(6, 5, 4, 3, 2, 1, 0, 7);
+    return _mm256_blend_ps(_mm256_permutevar8x32_ps(v, arriba),
+                           _mm256_permutevar8x32_ps(entrada, arriba), 1);
+}
+inline float ultimo(real v) {
+    return _mm_cvtss_f32(_mm_permute_ps(_mm256_extractf128_ps(v, 1), 0xff));
+}
+
+#include "numeric/onda_nucleo.inc"
+
+}  // namespace avx2
+#pragma GCC pop_options
+
+void ciclo_onda_avx512(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err) {
+    avx512::ciclo(e, X, nmuestras, nu, err);
+}
+
+void ciclo_onda_avx2(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err) {
+    avx2::ciclo(e, X, nmuestras, nu, err);
+}
