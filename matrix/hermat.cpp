@@ -1,6 +1,9 @@
 #include "hermat.hpp"
 
 #include <cstdlib>
+#include <string>
+
+#include "numeros.hpp"
 
 vector reserva_vector(uint32_t n) {
     auto v = static_cast<vector>(std::calloc(n, sizeof(float)));
@@ -25,32 +28,46 @@ void libera_matriz(uint32_t rows, matriz m) {
 }
 
 uint32_t lee_matriz(FILE* entrada, uint32_t rows, uint32_t cols, matriz m) {
+    std::string texto;
     for (uint32_t r = 0; r < rows; ++r) {
-        for (uint32_t c = 0; c < cols; ++c) {
-            int leidos = std::fscanf(entrada, "%f", &m[r][c]);
-            if (leidos == EOF) {
+        uint32_t leidos;
+        switch (lee_reales(entrada, m[r], cols, leidos, texto)) {
+            case lectura::numero: break;
+            case lectura::fin:
                 if (std::ferror(entrada)) error_fatal("No se pudo leer fichero");
                 return r;
-            }
-            if (leidos != 1) error_fatal("Tipo erroneo de fichero de entrada");
+            case lectura::erroneo: error_fatal("Tipo erroneo de fichero de entrada");
         }
     }
     return rows;
 }
 
+// Whole lines go to the stream a buffer at a time; a value's text is at most
+// 13 characters and its separator one, but its writing needs 24.
 void escribe_matriz(FILE* salida, uint32_t rows, uint32_t cols, matriz m) {
+    char bufer[1 << 14];
+    char* fin = bufer;
+    auto vacia = [&] {
+        const size_t n = static_cast<size_t>(fin - bufer);
+        if (std::fwrite(bufer, 1, n, salida) != n) error_fatal("No se pudo escribir fichero");
+        fin = bufer;
+    };
     for (uint32_t r = 0; r < rows; ++r) {
         for (uint32_t c = 0; c < cols; ++c) {
-            char fin = (c + 1) % cols == 0 ? '\n' : '\t';
-            if (std::fprintf(salida, "%g%c", static_cast<double>(m[r][c]), fin) < 0)
-                error_fatal("No se pudo escribir fichero");
+            if (fin > bufer + sizeof bufer - 25) vacia();
+            fin = escribe_real(fin, m[r][c]);
+            *fin++ = c + 1 == cols ? '\n' : '\t';
         }
     }
+    vacia();
 }
 
 FILE* abre_fichero(const char* nombre, const char* modo, const char* mensaje) {
     FILE* f = std::fopen(nombre, modo);
     if (f == nullptr) error_fatal(mensaje);
+    // Data files are large and read or written straight through: a buffer
+    // larger than the default spares most system calls.
+    std::setvbuf(f, nullptr, _IOFBF, tamano_bufer);
     return f;
 }
 

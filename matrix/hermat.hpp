@@ -29,7 +29,9 @@ uint32_t lee_matriz(FILE* entrada, uint32_t rows, uint32_t cols, matriz m);
 // Writes one line per row, values by "%g" separated by tabs.
 void escribe_matriz(FILE* salida, uint32_t rows, uint32_t cols, matriz m);
 
-// Opens a data file, ending with mensaje when it cannot be opened.
+// Opens a data file, with a buffer of tamano_bufer bytes, ending with mensaje
+// when it cannot be opened.
+constexpr size_t tamano_bufer = 1 << 18;
 FILE* abre_fichero(const char* nombre, const char* modo, const char* mensaje);
 
 // Closes an output file. A failure seen only now (a full disk shows itself at
