@@ -12,17 +12,16 @@
 // Loads the training samples. A file shorter than promised is no failure:
 // the samples it lacks stay zero rows and train like the others.
 static void carga_muestras(const ejecucion& e, matriz X) {
-    FILE* muestras =
-        abre_fichero(e.fichero_muestras.c_str(), "r", "No se pudo abrir fichero de muestras");
-    lee_matriz(muestras, e.nmuestras, e.dimension, X);
-    std::fclose(muestras);
+    fichero muestras(
+        abre_fichero(e.fichero_muestras.c_str(), "r", "No se pudo abrir fichero de muestras"));
+    lee_matriz(muestras.get(), e.nmuestras, e.dimension, X);
 }
 
 static void guarda_autovectores(const ejecucion& e, matriz W) {
-    FILE* autovectores = abre_fichero(e.fichero_autovectores.c_str(), "w",
-                                      "No se pudo abrir fichero de autovectores");
-    escribe_matriz(autovectores, e.dimension, e.nsalidas, W);
-    cierra_escritura(autovectores);
+    fichero autovectores(abre_fichero(e.fichero_autovectores.c_str(), "w",
+                                      "No se pudo abrir fichero de autovectores"));
+    escribe_matriz(autovectores.get(), e.dimension, e.nsalidas, W);
+    cierra_escritura(autovectores.release());
 }
 
 int main(int argc, char* argv[]) {
@@ -31,23 +30,25 @@ int main(int argc, char* argv[]) {
     int i = lee_opciones(argc, argv, a);
     if (i >= argc) help();
 
-    // The runs file stays open until the process ends.
-    FILE* fichejec = abre_fichero(argv[i], "r", "No se puede abrir fichero de ejecuciones");
-    uint32_t n = lee_numero_ejecuciones(fichejec);
+    // The runs file stays open through every run.
+    fichero fichejec(abre_fichero(argv[i], "r", "No se puede abrir fichero de ejecuciones"));
+    uint32_t n = lee_numero_ejecuciones(fichejec.get());
     ejecucion e;
     for (uint32_t r = 0; r < n; ++r) {
-        lee_ejecucion(fichejec, e);
+        lee_ejecucion(fichejec.get(), e);
 
-        matriz X = reserva_matriz(e.nmuestras, e.dimension);
-        carga_muestras(e, X);
-        vector medias = centra_muestras(X, e.nmuestras, e.dimension, a.media_fila, a.media_columna);
-        matriz W =
-            sanger(e.nmuestras, e.dimension, X, e.nsalidas, a.alfa, a.iteraciones, a.error_parada);
-        guarda_autovectores(e, W);
-        libera_matriz(e.nmuestras, X);
-        libera_vector(medias);
-        reduce_muestras(e, W, a.media_fila, a.varianza);
-        libera_matriz(e.dimension, W);
+        matriz_propia X(reserva_matriz(e.nmuestras, e.dimension), {e.nmuestras});
+        carga_muestras(e, X.get());
+        vector_propio medias(
+            centra_muestras(X.get(), e.nmuestras, e.dimension, a.media_fila, a.media_columna));
+        matriz_propia W(sanger(e.nmuestras, e.dimension, X.get(), e.nsalidas, a.alfa, a.iteraciones,
+                               a.error_parada),
+                        {e.dimension});
+        guarda_autovectores(e, W.get());
+        X.reset();
+        medias.reset();
+        reduce_muestras(e, W.get(), a.media_fila, a.varianza);
+        W.reset();
     }
     return 0;
 }

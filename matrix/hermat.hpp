@@ -7,12 +7,15 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 using vector = float*;
 using matriz = vector*;
 
 // Prints "Error:<mensaje>." on standard error, with no line end, and ends the
 // process with status 255. Files still open are flushed and closed on the way.
+// It lives in a source file of its own, so that the fuzzers can link a
+// version that throws instead.
 [[noreturn]] void error_fatal(const char* mensaje);
 
 // Zeroed blocks; "Falta memoria" when the allocator refuses a non-empty one.
@@ -37,3 +40,29 @@ FILE* abre_fichero(const char* nombre, const char* modo, const char* mensaje);
 // Closes an output file. A failure seen only now (a full disk shows itself at
 // the last flush) is as fatal as any other write failure.
 void cierra_escritura(FILE* salida);
+
+// Owning handles for a run's blocks and files. The program needs none of them
+// to end cleanly, since a fatal condition ends the process, but with them a
+// fatal condition that unwinds instead (under the fuzzers) releases what the
+// run held.
+struct cierra_fichero {
+    void operator()(FILE* f) const {
+        std::fclose(f);
+    }
+};
+using fichero = std::unique_ptr<FILE, cierra_fichero>;
+
+struct libera_bloque {
+    void operator()(vector v) const {
+        libera_vector(v);
+    }
+};
+using vector_propio = std::unique_ptr<float, libera_bloque>;
+
+struct libera_filas {
+    uint32_t rows;
+    void operator()(matriz m) const {
+        libera_matriz(rows, m);
+    }
+};
+using matriz_propia = std::unique_ptr<vector[], libera_filas>;

@@ -62,8 +62,12 @@ void salida_inicial(const entrenamiento& e, const float* x, float* y) {
 
 }  // namespace
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx512f")
+#endif
 namespace avx512 {
 
 constexpr uint32_t L = 16;
@@ -117,10 +121,18 @@ inline float ultimo(real v) {
 #include "numeric/onda_nucleo.inc"
 
 }  // namespace avx512
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 namespace avx2 {
 
 constexpr uint32_t L = 8;
@@ -175,7 +187,11 @@ inline float ultimo(real v) {
 #include "numeric/onda_nucleo.inc"
 
 }  // namespace avx2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 void ciclo_onda_avx512(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err) {
     avx512::ciclo(e, X, nmuestras, nu, err);

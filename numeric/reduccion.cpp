@@ -5,8 +5,10 @@
 
 void transforma(uint32_t n, uint32_t dim, uint32_t m, matriz W, FILE* entrada, FILE* salida,
                 int media_fila, int varianza) {
-    vector x = reserva_vector(dim);
-    vector y = reserva_vector(m);
+    vector_propio bloque_x(reserva_vector(dim));
+    vector_propio bloque_y(reserva_vector(m));
+    vector x = bloque_x.get();
+    vector y = bloque_y.get();
     float Sxx = 0.0f;  // sum of the squared lengths of the inputs
     float Syy = 0.0f;  // and of the outputs
     uint32_t reducidas = 0;
@@ -22,8 +24,8 @@ void transforma(uint32_t n, uint32_t dim, uint32_t m, matriz W, FILE* entrada, F
         }
         escribe_matriz(salida, 1, m, &y);
     }
-    libera_vector(x);
-    libera_vector(y);
+    bloque_x.reset();
+    bloque_y.reset();
     if (varianza) escribe_varianza(Sxx, Syy, reducidas);
 }
 
@@ -42,11 +44,12 @@ void escribe_varianza(float suma_entrada, float suma_salida, uint32_t reducidas)
 }
 
 void reduce_muestras(const ejecucion& e, matriz W, bool media_fila, bool varianza) {
-    FILE* muestras =
-        abre_fichero(e.fichero_muestras.c_str(), "r", "No se pudo abrir fichero de muestras");
-    FILE* reducidas = abre_fichero(e.fichero_reducidas.c_str(), "w",
-                                   "No se pudo abrir fichero de las muestras reducidas");
-    transforma(e.nreducir, e.dimension, e.nsalidas, W, muestras, reducidas, media_fila, varianza);
-    std::fclose(muestras);
-    cierra_escritura(reducidas);
+    fichero muestras(
+        abre_fichero(e.fichero_muestras.c_str(), "r", "No se pudo abrir fichero de muestras"));
+    fichero reducidas(abre_fichero(e.fichero_reducidas.c_str(), "w",
+                                   "No se pudo abrir fichero de las muestras reducidas"));
+    transforma(e.nreducir, e.dimension, e.nsalidas, W, muestras.get(), reducidas.get(), media_fila,
+               varianza);
+    muestras.reset();
+    cierra_escritura(reducidas.release());
 }
