@@ -70,9 +70,11 @@ struct lector {
     return true;
 }
 
-// A token longer than the buffer on the stack goes on in texto.
+// Tokens are kept on the stack up to this length; longer ones go on in texto.
+constexpr size_t largo_corto = 64;
+
 [[gnu::noinline, gnu::cold]] void alarga(std::string& texto, const char* corto, size_t n, int c) {
-    if (n == 64) texto.assign(corto, n);
+    if (n == largo_corto) texto.assign(corto, n);
     texto.push_back(static_cast<char>(c));
 }
 
@@ -172,7 +174,7 @@ lectura lee_real_general(FILE* entrada, float& valor, std::string& texto) {
 
     // The token's text, kept for the rare values that the fast conversion
     // below does not cover; long ones go on in texto.
-    char corto[64];
+    char corto[largo_corto];
     size_t n = 0;
     auto pon = [&](int ch) {
         if (n < sizeof corto)
