@@ -4,10 +4,10 @@
 #
 #     dibuja.sh [reduced samples] [species] [picture]
 #
-# defaults: iris-reducidas.txt iris-species.txt iris.png, in this folder.
+# defaults: iris-reducidas.txt iris-especies.txt iris.png, in this folder.
 set -euo pipefail
 reducidas=${1:-iris-reducidas.txt}
-especies=${2:-iris-species.txt}
+especies=${2:-iris-especies.txt}
 dibujo=${3:-iris.png}
 if ! command -v gnuplot > /dev/null; then
     echo "gnuplot not found: no picture drawn (apt-get install gnuplot-nox)"
