@@ -4,10 +4,11 @@
 #
 #     dibuja.sh [reduced samples] [species] [picture]
 #
-# defaults: iris-reducidas.txt iris-especies.txt iris.png, in this folder.
+# defaults: iris-reducidas.txt iris-clases.txt (the species of each flower)
+# iris.png, in this folder.
 set -euo pipefail
 reducidas=${1:-iris-reducidas.txt}
-especies=${2:-iris-especies.txt}
+clases=${2:-iris-clases.txt}
 dibujo=${3:-iris.png}
 if ! command -v gnuplot > /dev/null; then
     echo "gnuplot not found: no picture drawn (apt-get install gnuplot-nox)"
@@ -15,7 +16,7 @@ if ! command -v gnuplot > /dev/null; then
 fi
 datos=$(mktemp)
 trap 'rm -f "$datos"' EXIT
-paste "$reducidas" "$especies" > "$datos"
+paste "$reducidas" "$clases" > "$datos"
 gnuplot <<PLOT
 set terminal pngcairo size 720,540 font "sans,11"
 set output "$dibujo"
