@@ -38,7 +38,9 @@ bool nucleo_soportado(nucleo n) {
 nucleo nucleo_preferido(uint32_t dimension, uint32_t nsalidas) {
     // The wavefront pays for a whole lane per output below 16 outputs, and
     // for its turns between blocks: small networks go faster one at a time.
-    if (nucleo_soportado(nucleo::avx512) && dimension >= 16 && nsalidas >= 4) return nucleo::avx512;
+    if (dimension < 16 || nsalidas < 4) return nucleo::prefijo;
+    if (nucleo_soportado(nucleo::avx512)) return nucleo::avx512;
+    if (nucleo_soportado(nucleo::avx2)) return nucleo::avx2;
     return nucleo::prefijo;
 }
 

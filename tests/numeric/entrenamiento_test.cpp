@@ -141,4 +141,16 @@ TEST_P(Nucleo, SameBitsOnDegenerateData) {
     }
 }
 
+// The widest kernel the CPU runs, for networks large enough to fill it.
+TEST(NucleoPreferido, WidestSupportedForLargeNetworksPrefixForSmallOnes) {
+    const nucleo ancho = nucleo_soportado(nucleo::avx512) ? nucleo::avx512
+                         : nucleo_soportado(nucleo::avx2) ? nucleo::avx2
+                                                           : nucleo::prefijo;
+    EXPECT_EQ(nucleo_preferido(64, 16), ancho);
+    EXPECT_EQ(nucleo_preferido(784, 4), ancho);
+    EXPECT_EQ(nucleo_preferido(4, 2), nucleo::prefijo);
+    EXPECT_EQ(nucleo_preferido(15, 64), nucleo::prefijo);
+    EXPECT_EQ(nucleo_preferido(64, 3), nucleo::prefijo);
+}
+
 }  // namespace
