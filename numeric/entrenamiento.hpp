@@ -40,9 +40,9 @@ struct entrenamiento {
     float* bloque = nullptr;  // everything below lives in this one block
     float* pesos = nullptr;   // the weights in wavefront order
     float* prefijos = nullptr;
-    float* proximas = nullptr;    // per lane, the inputs of the sample after its own
-    float* actual = nullptr;      // the current sample, one slot per row of lanes
-    float* siguiente = nullptr;   // the next sample, likewise
+    float* proximas = nullptr;  // per lane, the inputs of the sample after its own
+    float* actual = nullptr;    // two samples in lane order, filled anew every cycle
+    float* siguiente = nullptr;
     float* anillo_err = nullptr;  // per output, between one pass of the lanes and the next
     float* anillo_y = nullptr;
     uint32_t* carriles_validos = nullptr;  // per slot, the lanes whose input exists
