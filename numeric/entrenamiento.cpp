@@ -1,28 +1,66 @@
 #include "numeric/entrenamiento.hpp"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
 #include "numeric/onda.hpp"
 #include "numeric/sanger.hpp"
 
+namespace escalar {
+constexpr uint32_t LD = 1;
+#include "numeric/muertas.inc"
+}  // namespace escalar
+
+// Input k's outputs for one sample, p starting at x[k].
+static inline void fila_prefijo(float* w, float p, const float* y, uint32_t nsalidas, float nu,
+                                float* err) {
+    for (uint32_t j = 0; j < nsalidas; ++j) {
+        const float h = p - y[j] * w[j];
+        const float d = h * y[j];
+        err[j] = d * d + err[j];
+        w[j] = d * nu + w[j];
+        p = p - y[j] * w[j];
+    }
+}
+
 void ciclo_sanger_prefijo(matriz X, uint32_t nmuestras, uint32_t dimension, matriz W,
                           uint32_t nsalidas, float nu, vector y, vector err) {
     for (uint32_t s = 0; s < nmuestras; ++s) {
         vector x = X[s];
         y = salsanger(W, x, y, dimension, nsalidas);
-        for (uint32_t k = 0; k < dimension; ++k) {
-            float* w = W[k];
-            float p = x[k];
-            for (uint32_t j = 0; j < nsalidas; ++j) {
-                const float h = p - y[j] * w[j];
-                const float d = h * y[j];
-                err[j] = d * d + err[j];
-                w[j] = d * nu + w[j];
-                p = p - y[j] * w[j];
+        for (uint32_t k = 0; k < dimension; ++k) fila_prefijo(W[k], x[k], y, nsalidas, nu, err);
+    }
+}
+
+// The running prefix with the dead inputs apart: their rows of W hold zeros,
+// which add nothing to y, and each is worked in its place in the order of k,
+// so that its d·d joins err[j] exactly where the plain loop adds it.
+static bool ciclo_prefijo_muertas(entrenamiento& e, matriz X, uint32_t nmuestras, float nu,
+                                  vector y, vector err) {
+    const uint32_t M = e.nsalidas, ancho = e.ancho_muertas;
+    bool finitos = true;
+    for (uint32_t s = 0; s < nmuestras; ++s) {
+        vector x = X[s];
+        y = salsanger(e.W, x, y, e.dimension, M);
+        uint32_t m = 0;  // the next dead input
+        for (uint32_t k = 0; k < e.dimension; ++k) {
+            if (m == e.nmuertas || e.filas_muertas[m] != k) {
+                fila_prefijo(e.W[k], x[k], y, M, nu, err);
+                continue;
             }
+            double* p = e.prefijos_muertos + m;
+            *p = x[k];
+            for (uint32_t j = 0; j < M; ++j) {
+                float dd;
+                finitos &= escalar::columna_muertas(1, e.pesos_muertos + uint64_t{j} * ancho + m, p,
+                                                    y[j], nu, &dd);
+                err[j] = dd + err[j];
+            }
+            ++m;
         }
     }
+    return finitos;
 }
 
 bool nucleo_soportado(nucleo n) {
@@ -89,31 +127,163 @@ entrenamiento empieza_entrenamiento(nucleo tipo, matriz W, uint32_t dimension, u
     return e;
 }
 
-void ciclo_entrenamiento(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector y,
+// A zeroed block of n values of tam bytes; n = 0 gives none and never fails.
+static void* reserva_ceros(uint64_t n, size_t tam) {
+    if (n == 0) return nullptr;
+    if (n > SIZE_MAX / tam) error_fatal("Falta memoria");
+    void* p = std::calloc(static_cast<size_t>(n), tam);
+    if (p == nullptr) error_fatal("Falta memoria");
+    return p;
+}
+
+// Where the weight of input k for output j lives while the kernel trains.
+static float& peso(entrenamiento& e, uint32_t k, uint32_t j) {
+    return e.bloque != nullptr ? e.pesos[posicion_onda(e, k, j)] : e.W[k][j];
+}
+
+// An input that is zero in every sample adds W[k][j]·(±0) = ±0 to each y[j],
+// which leaves y[j] as it was (a sum that starts at +0 is never −0), as long
+// as its weights are finite. Its weights then only shrink, towards tiny and
+// subnormal values, and on many CPUs each vector multiplication that meets
+// one of those costs a hundred times a normal one. So its weights are held
+// at zero where the vector instructions run, and its own steps are worked
+// exactly beside them (numeric/muertas.inc), their d·d handed to err[j] at
+// its place in the sum. If a weight of theirs overflows or becomes NaN the
+// cycle is trained again with every input together.
+void separa_muertas(entrenamiento& e, matriz X, uint32_t nmuestras) {
+    if (e.tipo == nucleo::simple || nmuestras == 0) return;
+    uint32_t n = 0;
+    for (uint32_t k = 0; k < e.dimension; ++k) {
+        uint32_t s = 0;
+        while (s < nmuestras && X[s][k] == 0.0f) ++s;
+        n += s == nmuestras;
+    }
+    if (n == 0) return;
+
+    const uint32_t M = e.nsalidas;
+    e.ancho_muertas = (n + 7) / 8 * 8;  // whole vectors of any instruction set
+    const uint64_t pesos = uint64_t{e.ancho_muertas} * M;
+    const uint64_t vivos = e.bloque != nullptr ? uint64_t{e.filas} * e.carriles * e.columnas
+                                               : uint64_t{e.dimension} * M;
+    e.filas_muertas = static_cast<uint32_t*>(reserva_ceros(n, sizeof(uint32_t)));
+    e.pesos_muertos = static_cast<double*>(reserva_ceros(pesos, sizeof(double)));
+    e.copia_muertos = static_cast<double*>(reserva_ceros(pesos, sizeof(double)));
+    e.prefijos_muertos = static_cast<double*>(reserva_ceros(e.ancho_muertas, sizeof(double)));
+    e.dd_muertas = static_cast<float*>(reserva_ceros(e.ancho_muertas, sizeof(float)));
+    e.copia = static_cast<float*>(reserva_ceros(vivos, sizeof(float)));
+    if (e.bloque != nullptr) e.inyeccion = static_cast<float*>(reserva_ceros(vivos, sizeof(float)));
+
+    for (uint32_t k = 0; k < e.dimension; ++k) {
+        uint32_t s = 0;
+        while (s < nmuestras && X[s][k] == 0.0f) ++s;
+        if (s < nmuestras) continue;
+        for (uint32_t j = 0; j < M; ++j) {
+            e.pesos_muertos[uint64_t{j} * e.ancho_muertas + e.nmuertas] = peso(e, k, j);
+            peso(e, k, j) = 0.0f;
+        }
+        e.filas_muertas[e.nmuertas++] = k;
+    }
+}
+
+// Puts the dead inputs' weights back among the others and stops keeping them apart.
+static void junta_muertas(entrenamiento& e) {
+    for (uint32_t m = 0; m < e.nmuertas; ++m)
+        for (uint32_t j = 0; j < e.nsalidas; ++j)
+            peso(e, e.filas_muertas[m], j) =
+                static_cast<float>(e.pesos_muertos[uint64_t{j} * e.ancho_muertas + m]);
+    e.nmuertas = 0;
+}
+
+// The live weights, in the kernel's layout, to or from the copy.
+static void copia_pesos(entrenamiento& e, bool guarda) {
+    const uint64_t pesos = uint64_t{e.ancho_muertas} * e.nsalidas;
+    if (e.bloque != nullptr) {
+        const uint64_t n = uint64_t{e.filas} * e.carriles * e.columnas;
+        if (guarda)
+            std::memcpy(e.copia, e.pesos, n * sizeof(float));
+        else
+            std::memcpy(e.pesos, e.copia, n * sizeof(float));
+    } else {
+        for (uint32_t k = 0; k < e.dimension; ++k) {
+            float* copia = e.copia + uint64_t{k} * e.nsalidas;
+            if (guarda)
+                std::memcpy(copia, e.W[k], e.nsalidas * sizeof(float));
+            else
+                std::memcpy(e.W[k], copia, e.nsalidas * sizeof(float));
+        }
+    }
+    if (guarda)
+        std::memcpy(e.copia_muertos, e.pesos_muertos, pesos * sizeof(double));
+    else
+        std::memcpy(e.pesos_muertos, e.copia_muertos, pesos * sizeof(double));
+}
+
+// One cycle of the kernel; false when a dead input's weight stopped being finite.
+static bool ciclo_nucleo(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector y,
                          vector err) {
     switch (e.tipo) {
         case nucleo::simple:
             ciclo_sanger_simple(X, nmuestras, e.dimension, e.W, e.nsalidas, nu, y, err);
-            break;
+            return true;
         case nucleo::prefijo:
+            if (e.nmuertas > 0) return ciclo_prefijo_muertas(e, X, nmuestras, nu, y, err);
             ciclo_sanger_prefijo(X, nmuestras, e.dimension, e.W, e.nsalidas, nu, y, err);
-            break;
-        case nucleo::avx2:
-            if (nmuestras > 0) ciclo_onda_avx2(e, X, nmuestras, nu, err);
-            break;
-        case nucleo::avx512:
-            if (nmuestras > 0) ciclo_onda_avx512(e, X, nmuestras, nu, err);
-            break;
+            return true;
+        case nucleo::avx2: return nmuestras == 0 || ciclo_onda_avx2(e, X, nmuestras, nu, err);
+        case nucleo::avx512: return nmuestras == 0 || ciclo_onda_avx512(e, X, nmuestras, nu, err);
     }
+    return true;
+}
+
+void ciclo_entrenamiento(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector y,
+                         vector err) {
+    if (e.nmuertas > 0) copia_pesos(e, true);
+    if (ciclo_nucleo(e, X, nmuestras, nu, y, err)) return;
+    // A dead input's weight is no longer finite, so it no longer adds
+    // nothing to y: the cycle starts again with every input together.
+    copia_pesos(e, false);
+    junta_muertas(e);
+    for (uint32_t j = 0; j < e.nsalidas; ++j) err[j] = 0.0f;
+    ciclo_nucleo(e, X, nmuestras, nu, y, err);
 }
 
 void termina_entrenamiento(entrenamiento& e) {
+    junta_muertas(e);
     if (e.bloque != nullptr) {
         for (uint32_t k = 0; k < e.dimension; ++k)
             for (uint32_t j = 0; j < e.nsalidas; ++j) e.W[k][j] = e.pesos[posicion_onda(e, k, j)];
     }
     std::free(e.bloque);
     std::free(e.carriles_validos);
-    e.bloque = nullptr;
-    e.carriles_validos = nullptr;
+    for (void* p : {static_cast<void*>(e.filas_muertas), static_cast<void*>(e.pesos_muertos),
+                    static_cast<void*>(e.copia_muertos), static_cast<void*>(e.prefijos_muertos),
+                    static_cast<void*>(e.dd_muertas), static_cast<void*>(e.copia),
+                    static_cast<void*>(e.inyeccion)})
+        std::free(p);
+    e = entrenamiento{};
+}
+
+// A chain of multiplications that keep a subnormal value subnormal, against
+// the same chain on a normal value; the best of a few tries, so that a
+// moment's preemption cannot pass for a slow multiplier.
+static double mide_cadena(float inicial) {
+    double mejor = 1e30;
+    for (int vez = 0; vez < 5; ++vez) {
+        volatile float semilla = inicial;
+        float v = semilla;
+        const auto inicio = std::chrono::steady_clock::now();
+        for (int i = 0; i < 2000; ++i) {
+            v = v * 1.0f;
+            __asm__ volatile("" : "+m"(v));  // one multiplication at a time
+        }
+        const std::chrono::duration<double> t = std::chrono::steady_clock::now() - inicio;
+        semilla = v;
+        if (t.count() < mejor) mejor = t.count();
+    }
+    return mejor;
+}
+
+bool subnormales_lentos() {
+    static const bool lentos = mide_cadena(0x1p-140f) > 4 * mide_cadena(1.5f);
+    return lentos;
 }

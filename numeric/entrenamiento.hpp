@@ -46,10 +46,32 @@ struct entrenamiento {
     float* anillo_err = nullptr;  // per output, between one pass of the lanes and the next
     float* anillo_y = nullptr;
     uint32_t* carriles_validos = nullptr;  // per slot, the lanes whose input exists
+
+    // Inputs that are zero in every sample, when the training keeps them apart
+    // (separa_muertas): their weights stay zero in W or in the wavefront, so
+    // that no vector instruction meets their tiny values, and live here.
+    uint32_t nmuertas = 0;
+    uint32_t ancho_muertas = 0;         // nmuertas rounded up to whole vectors
+    uint32_t* filas_muertas = nullptr;  // their inputs k, ascending
+    double* pesos_muertos = nullptr;    // ancho_muertas × nsalidas, output by output
+    double* prefijos_muertos = nullptr;
+    float* dd_muertas = nullptr;  // each one's d·d for the output in hand
+    float* copia = nullptr;       // the live weights at the start of a cycle, to go back to
+    double* copia_muertos = nullptr;
+    float* inyeccion = nullptr;  // wavefront order: the dead inputs' d·d, zero elsewhere
 };
 
 // Takes W for the training; it is not to be read until termina_entrenamiento.
 entrenamiento empieza_entrenamiento(nucleo tipo, matriz W, uint32_t dimension, uint32_t nsalidas);
+
+// Keeps the inputs that are zero in every row of X apart from the others
+// (see numeric/entrenamiento.cpp), if there are any. Call right after
+// empieza_entrenamiento; the results keep their bits either way.
+void separa_muertas(entrenamiento& e, matriz X, uint32_t nmuestras);
+
+// Whether this CPU multiplies subnormal floats much more slowly than others,
+// which makes separa_muertas worth its cost. Measured once.
+bool subnormales_lentos();
 
 // One cycle over the nmuestras rows of X with learning coefficient nu. y is
 // scratch of nsalidas values; err must hold zeros and leaves with each

@@ -22,6 +22,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -118,6 +119,8 @@ inline float ultimo(real v) {
     return _mm_cvtss_f32(_mm_permute_ps(_mm512_maskz_extractf32x4_ps(0xf, v, 3), 0xff));
 }
 
+constexpr uint32_t LD = L / 2;  // doubles in one vector
+#include "numeric/muertas.inc"
 #include "numeric/onda_nucleo.inc"
 
 }  // namespace avx512
@@ -184,6 +187,8 @@ inline float ultimo(real v) {
     return _mm_cvtss_f32(_mm_permute_ps(_mm256_extractf128_ps(v, 1), 0xff));
 }
 
+constexpr uint32_t LD = L / 2;
+#include "numeric/muertas.inc"
 #include "numeric/onda_nucleo.inc"
 
 }  // namespace avx2
@@ -193,10 +198,10 @@ inline float ultimo(real v) {
 #pragma GCC pop_options
 #endif
 
-void ciclo_onda_avx512(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err) {
-    avx512::ciclo(e, X, nmuestras, nu, err);
+bool ciclo_onda_avx512(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err) {
+    return avx512::ciclo(e, X, nmuestras, nu, err);
 }
 
-void ciclo_onda_avx2(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err) {
-    avx2::ciclo(e, X, nmuestras, nu, err);
+bool ciclo_onda_avx2(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err) {
+    return avx2::ciclo(e, X, nmuestras, nu, err);
 }

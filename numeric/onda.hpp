@@ -12,5 +12,7 @@ inline uint64_t posicion_onda(const entrenamiento& e, uint32_t k, uint32_t j) {
     return (c * e.filas + r) * e.carriles + i;
 }
 
-void ciclo_onda_avx512(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err);
-void ciclo_onda_avx2(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err);
+// One cycle; false when a dead input's weight stopped being finite (the
+// cycle must then be trained again with every input in the wavefront).
+bool ciclo_onda_avx512(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err);
+bool ciclo_onda_avx2(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err);

@@ -77,6 +77,7 @@ matriz sanger(uint32_t nmuestras, uint32_t dimension, matriz X, uint32_t nsalida
     bool sigue = iteraciones != 0 && error_parada >= error_parada;
     entrenamiento e =
         empieza_entrenamiento(nucleo_preferido(dimension, nsalidas), W, dimension, nsalidas);
+    if (subnormales_lentos()) separa_muertas(e, X, nmuestras);
     for (uint32_t ciclo = 1; sigue; ++ciclo) {
         for (uint32_t j = 0; j < nsalidas; ++j) err[j] = 0.0f;
         ciclo_entrenamiento(e, X, nmuestras, nu, y, err);
