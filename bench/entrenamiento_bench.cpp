@@ -17,6 +17,7 @@
 
 #include "numeric/entrenamiento.hpp"
 #include "numeric/sanger.hpp"
+#include "numeric/vectores.hpp"
 
 namespace {
 
@@ -96,9 +97,121 @@ __attribute__((target("avx512f"))) double pico_avx512() {
     return vueltas * 12.0 * 16 / t;
 }
 
+// Images of lado × lado pixels: a few soft blobs each, with a blank border
+// of borde pixels; with raras > 0, that share of the images have their
+// border lit too (inputs zero in most samples but not all).
+void imagenes(matriz X, uint32_t n, uint32_t lado, uint32_t borde, double raras) {
+    std::srand(777);
+    const auto azar = [] { return static_cast<float>(std::rand()) / RAND_MAX; };
+    for (uint32_t s = 0; s < n; ++s) {
+        const bool rara = azar() < raras;
+        float* x = X[s];
+        std::fill(x, x + lado * lado, 0.0f);
+        for (int manchas = 0; manchas < 3; ++manchas) {
+            const float cx = azar() * lado, cy = azar() * lado, r = 1.0f + azar() * lado / 4.0f;
+            for (uint32_t f = 0; f < lado; ++f)
+                for (uint32_t c = 0; c < lado; ++c) {
+                    const float dx = (c - cx) / r, dy = (f - cy) / r;
+                    x[f * lado + c] += 1.0f / (1.0f + dx * dx + dy * dy);
+                }
+        }
+        for (uint32_t f = 0; f < lado; ++f)
+            for (uint32_t c = 0; c < lado; ++c) {
+                const bool en_borde =
+                    f < borde || c < borde || f + borde >= lado || c + borde >= lado;
+                if (en_borde && !rara) x[f * lado + c] = 0.0f;
+            }
+    }
+}
+
+// A whole training as the program runs it: nu falling from alfa over the
+// cycles, the kernel it chooses, dead inputs apart or not. Seconds.
+double entrena(matriz X, const tamano& t, float alfa, uint32_t ciclos, bool aparte, matriz W) {
+    std::vector<float> y(t.nsalidas), err(t.nsalidas);
+    rand_w(W, t.dimension, t.nsalidas);
+    const auto inicio = reloj::now();
+    entrenamiento e = empieza_entrenamiento(nucleo_preferido(t.dimension, t.nsalidas), W,
+                                            t.dimension, t.nsalidas);
+    if (aparte) separa_muertas(e, X, t.nmuestras);
+    float nu = alfa;
+    for (uint32_t c = 0; c < ciclos; ++c) {
+        std::fill(err.begin(), err.end(), 0.0f);
+        ciclo_entrenamiento(e, X, t.nmuestras, nu, y.data(), err.data());
+        nu = nu - alfa / static_cast<float>(ciclos);
+    }
+    termina_entrenamiento(e);
+    return std::chrono::duration<double>(reloj::now() - inicio).count();
+}
+
+// Image-like samples centred by column (-m -v), whose blank pixels stay zero
+// in every sample, against the same samples centred by row (no input zero).
+void muertas() {
+    struct caso {
+        const char* nombre;
+        uint32_t lado, borde, nmuestras, nsalidas, ciclos;
+        float alfa;
+        double raras;
+    } casos[] = {
+        {"8x8, corners blank", 8, 0, 1797, 16, 200, 0.005f, 0.0},
+        {"28x28, border 1", 28, 1, 2000, 32, 20, 0.003f, 0.0},
+        {"28x28, border 3", 28, 3, 2000, 32, 20, 0.003f, 0.0},
+        {"28x28, border 1 lit in 2%", 28, 1, 2000, 32, 20, 0.003f, 0.02},
+    };
+    std::printf("\ninputs zero in every sample (-m -v) against the same samples row-centred\n");
+    std::printf("subnormal multiplications are %s on this CPU\n",
+                subnormales_lentos() ? "slow: dead inputs are kept apart"
+                                     : "not slow: dead inputs stay in the kernels");
+    std::printf("%-28s %6s %10s %10s %10s %8s %8s %s\n", "samples", "dead", "row (s)", "dead (s)",
+                "apart (s)", "ratio", "apart", "bits");
+    for (const caso& c : casos) {
+        const tamano t{c.nmuestras, c.lado * c.lado, c.nsalidas};
+        matriz X = reserva_matriz(t.nmuestras, t.dimension);
+        matriz W = reserva_matriz(t.dimension, t.nsalidas);
+        matriz V = reserva_matriz(t.dimension, t.nsalidas);
+        imagenes(X, t.nmuestras, c.lado, c.borde, c.raras);
+        if (c.borde == 0)  // 8×8 digits: the corners are blank
+            for (uint32_t s = 0; s < t.nmuestras; ++s) X[s][0] = X[s][7] = X[s][56] = 0.0f;
+        vector medias = reserva_vector(t.dimension);
+        media(X, t.nmuestras, t.dimension, medias);
+        mean0(t.nmuestras, t.dimension, X, medias);
+        uint32_t nmuertas = 0;
+        for (uint32_t k = 0; k < t.dimension; ++k) {
+            uint32_t s = 0;
+            while (s < t.nmuestras && X[s][k] == 0.0f) ++s;
+            nmuertas += s == t.nmuestras;
+        }
+        const double muertas = entrena(X, t, c.alfa, c.ciclos, false, W);
+        const double aparte = entrena(X, t, c.alfa, c.ciclos, true, V);
+        const bool iguales = mismos_pesos(W, V, t);
+        imagenes(X, t.nmuestras, c.lado, c.borde, c.raras);
+        ajusta(X, t.nmuestras, t.dimension);
+        const double fila = entrena(X, t, c.alfa, c.ciclos, false, W);
+        std::printf("%-28s %6u %10.3f %10.3f %10.3f %8.2f %8.2f %s\n", c.nombre, nmuertas, fila,
+                    muertas, aparte, muertas / fila, aparte / fila, iguales ? "same" : "DIFFERENT");
+        libera_vector(medias);
+        libera_matriz(t.nmuestras, X);
+        libera_matriz(t.dimension, W);
+        libera_matriz(t.dimension, V);
+    }
+}
+
 }  // namespace
 
 int main() {
+    {
+        char cpu[256] = "unknown CPU";
+        if (std::FILE* f = std::fopen("/proc/cpuinfo", "r")) {
+            char linea[512];
+            while (std::fgets(linea, sizeof linea, f))
+                if (std::strncmp(linea, "model name", 10) == 0) {
+                    std::snprintf(cpu, sizeof cpu, "%s", std::strchr(linea, ':') + 2);
+                    cpu[std::strcspn(cpu, "\n")] = '\0';
+                    break;
+                }
+            std::fclose(f);
+        }
+        std::printf("CPU: %s\n", cpu);
+    }
     const tamano tamanos[] = {{1797, 64, 16}, {2000, 784, 32}, {5000, 256, 64}, {150, 4, 2}};
     std::printf("%-16s %-8s %12s %9s %10s %s\n", "size", "kernel", "ms/cycle", "speed-up",
                 "GFLOP/s", "bits");
@@ -133,6 +246,7 @@ int main() {
         libera_matriz(t.dimension, referencia);
         libera_matriz(t.dimension, W);
     }
+    muertas();
     if (nucleo_soportado(nucleo::avx512))
         std::printf("peak without FMA (AVX-512 multiply and add chains): %.1f GFLOP/s\n",
                     pico_avx512() * 1e-9);
