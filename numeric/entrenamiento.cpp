@@ -166,6 +166,7 @@ void separa_muertas(entrenamiento& e, matriz X, uint32_t nmuestras) {
     const uint64_t vivos = e.bloque != nullptr ? uint64_t{e.filas} * e.carriles * e.columnas
                                                : uint64_t{e.dimension} * M;
     e.filas_muertas = static_cast<uint32_t*>(reserva_ceros(n, sizeof(uint32_t)));
+    e.lugares_muertas = static_cast<uint32_t*>(reserva_ceros(n, sizeof(uint32_t)));
     e.pesos_muertos = static_cast<double*>(reserva_ceros(pesos, sizeof(double)));
     e.copia_muertos = static_cast<double*>(reserva_ceros(pesos, sizeof(double)));
     e.prefijos_muertos = static_cast<double*>(reserva_ceros(e.ancho_muertas, sizeof(double)));
@@ -181,6 +182,8 @@ void separa_muertas(entrenamiento& e, matriz X, uint32_t nmuestras) {
             e.pesos_muertos[uint64_t{j} * e.ancho_muertas + e.nmuertas] = peso(e, k, j);
             peso(e, k, j) = 0.0f;
         }
+        if (e.bloque != nullptr)
+            e.lugares_muertas[e.nmuertas] = k % e.filas * e.carriles + k / e.filas;
         e.filas_muertas[e.nmuertas++] = k;
     }
 }
@@ -255,10 +258,10 @@ void termina_entrenamiento(entrenamiento& e) {
     }
     std::free(e.bloque);
     std::free(e.carriles_validos);
-    for (void* p : {static_cast<void*>(e.filas_muertas), static_cast<void*>(e.pesos_muertos),
-                    static_cast<void*>(e.copia_muertos), static_cast<void*>(e.prefijos_muertos),
-                    static_cast<void*>(e.dd_muertas), static_cast<void*>(e.copia),
-                    static_cast<void*>(e.inyeccion)})
+    for (void* p : {static_cast<void*>(e.filas_muertas), static_cast<void*>(e.lugares_muertas),
+                    static_cast<void*>(e.pesos_muertos), static_cast<void*>(e.copia_muertos),
+                    static_cast<void*>(e.prefijos_muertos), static_cast<void*>(e.dd_muertas),
+                    static_cast<void*>(e.copia), static_cast<void*>(e.inyeccion)})
         std::free(p);
     e = entrenamiento{};
 }

@@ -51,9 +51,10 @@ struct entrenamiento {
     // (separa_muertas): their weights stay zero in W or in the wavefront, so
     // that no vector instruction meets their tiny values, and live here.
     uint32_t nmuertas = 0;
-    uint32_t ancho_muertas = 0;         // nmuertas rounded up to whole vectors
-    uint32_t* filas_muertas = nullptr;  // their inputs k, ascending
-    double* pesos_muertos = nullptr;    // ancho_muertas × nsalidas, output by output
+    uint32_t ancho_muertas = 0;           // nmuertas rounded up to whole vectors
+    uint32_t* filas_muertas = nullptr;    // their inputs k, ascending
+    uint32_t* lugares_muertas = nullptr;  // in the wavefront: slot · lanes + lane
+    double* pesos_muertos = nullptr;      // ancho_muertas × nsalidas, output by output
     double* prefijos_muertos = nullptr;
     float* dd_muertas = nullptr;  // each one's d·d for the output in hand
     float* copia = nullptr;       // the live weights at the start of a cycle, to go back to
