@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "numeric/en_orden.hpp"
 #include "numeric/onda.hpp"
 #include "numeric/sanger.hpp"
 
@@ -16,11 +17,11 @@ constexpr uint32_t LD = 1;
 static inline void fila_prefijo(float* w, float p, const float* y, uint32_t nsalidas, float nu,
                                 float* err) {
     for (uint32_t j = 0; j < nsalidas; ++j) {
-        const float h = p - y[j] * w[j];
-        const float d = h * y[j];
-        err[j] = d * d + err[j];
-        w[j] = d * nu + w[j];
-        p = p - y[j] * w[j];
+        const float h = p - por(y[j], w[j]);
+        const float d = por(h, y[j]);
+        err[j] = mas(d * d, err[j]);
+        w[j] = mas(por(d, nu), w[j]);
+        p = p - por(y[j], w[j]);
     }
 }
 
@@ -55,7 +56,7 @@ static bool ciclo_prefijo_muertas(entrenamiento& e, matriz X, uint32_t nmuestras
                 float dd;
                 finitos &= escalar::columna_muertas(1, e.pesos_muertos + uint64_t{j} * ancho + m, p,
                                                     y[j], nu, &dd);
-                err[j] = dd + err[j];
+                err[j] = mas(dd, err[j]);
             }
             ++m;
         }
@@ -127,13 +128,15 @@ entrenamiento empieza_entrenamiento(nucleo tipo, matriz W, uint32_t dimension, u
     return e;
 }
 
-// A zeroed block of n values of tam bytes; n = 0 gives none and never fails.
+// A zeroed block of n values of tam bytes, aligned for whole-vector access;
+// n = 0 gives none and never fails.
 static void* reserva_ceros(uint64_t n, size_t tam) {
     if (n == 0) return nullptr;
-    if (n > SIZE_MAX / tam) error_fatal("Falta memoria");
-    void* p = std::calloc(static_cast<size_t>(n), tam);
+    if (n > (SIZE_MAX - 63) / tam) error_fatal("Falta memoria");
+    const size_t bytes = (static_cast<size_t>(n) * tam + 63) / 64 * 64;
+    void* p = std::aligned_alloc(64, bytes);
     if (p == nullptr) error_fatal("Falta memoria");
-    return p;
+    return std::memset(p, 0, bytes);
 }
 
 // Where the weight of input k for output j lives while the kernel trains.

@@ -25,6 +25,8 @@
 #include <cstring>
 #include <utility>
 
+#include "numeric/en_orden.hpp"
+
 namespace {
 
 // Places sample x in lane order: slot r of lane i holds x[i·B + r]. Slots past
@@ -55,7 +57,7 @@ void salida_inicial(const entrenamiento& e, const float* x, float* y) {
         // Output j of input k sits at turn position (j + i) mod C.
         uint32_t c = i % C;
         for (uint32_t j = 0; j < e.nsalidas; ++j) {
-            y[j] = e.pesos[(uint64_t{c} * B + r) * L + i] * x[k] + y[j];
+            y[j] = mas(por(e.pesos[(uint64_t{c} * B + r) * L + i], x[k]), y[j]);
             c = c + 1 == C ? 0 : c + 1;
         }
     }
@@ -84,18 +86,22 @@ inline void guarda(float* p, real v) {
 inline void guarda_si(float* p, mascara m, real v) {
     _mm512_mask_store_ps(p, m, v);
 }
+// a·b and a + b with a first, as numeric/en_orden.hpp explains.
 inline real mul(real a, real b) {
-    return _mm512_mul_ps(a, b);
+    __asm__("vmulps %2, %1, %0" : "=v"(a) : "v"(a), "v"(b));
+    return a;
 }
 inline real suma(real a, real b) {
-    return _mm512_add_ps(a, b);
+    __asm__("vaddps %2, %1, %0" : "=v"(a) : "v"(a), "v"(b));
+    return a;
 }
 inline real resta(real a, real b) {
     return _mm512_sub_ps(a, b);
 }
-// acc + v in the lanes of m, acc elsewhere.
+// v + acc in the lanes of m, acc elsewhere.
 inline real suma_si(real acc, mascara m, real v) {
-    return _mm512_mask_add_ps(acc, m, v, acc);
+    __asm__("vaddps %0, %2, %0%{%1%}" : "+v"(acc) : "Yk"(m), "v"(v));
+    return acc;
 }
 // b in the lanes of m, a elsewhere.
 inline real elige(real a, mascara m, real b) {
@@ -153,16 +159,18 @@ inline void guarda_si(float* p, mascara m, real v) {
     _mm256_store_ps(p, _mm256_blendv_ps(_mm256_load_ps(p), v, m));
 }
 inline real mul(real a, real b) {
-    return _mm256_mul_ps(a, b);
+    __asm__("vmulps %2, %1, %0" : "=x"(a) : "x"(a), "x"(b));
+    return a;
 }
 inline real suma(real a, real b) {
-    return _mm256_add_ps(a, b);
+    __asm__("vaddps %2, %1, %0" : "=x"(a) : "x"(a), "x"(b));
+    return a;
 }
 inline real resta(real a, real b) {
     return _mm256_sub_ps(a, b);
 }
 inline real suma_si(real acc, mascara m, real v) {
-    return _mm256_blendv_ps(acc, _mm256_add_ps(v, acc), m);
+    return _mm256_blendv_ps(acc, suma(v, acc), m);
 }
 inline real elige(real a, mascara m, real b) {
     return _mm256_blendv_ps(a, b, m);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "numeric/en_orden.hpp"
 #include "numeric/entrenamiento.hpp"
 
 int T2 = 10000;
@@ -19,7 +20,7 @@ matriz rand_w(matriz W, uint32_t rows, uint32_t cols) {
 vector salsanger(matriz W, vector x, vector y, uint32_t rows, uint32_t cols) {
     for (uint32_t j = 0; j < cols; ++j) y[j] = 0.0f;
     for (uint32_t k = 0; k < rows; ++k)
-        for (uint32_t j = 0; j < cols; ++j) y[j] = W[k][j] * x[k] + y[j];
+        for (uint32_t j = 0; j < cols; ++j) y[j] = mas(por(W[k][j], x[k]), y[j]);
     return y;
 }
 
@@ -48,10 +49,10 @@ void ciclo_sanger_simple(matriz X, uint32_t nmuestras, uint32_t dimension, matri
         for (uint32_t k = 0; k < dimension; ++k) {
             for (uint32_t j = 0; j < nsalidas; ++j) {
                 float h = x[k];
-                for (uint32_t l = 0; l <= j; ++l) h = h - y[l] * W[k][l];
-                float d = h * y[j];
-                err[j] = d * d + err[j];
-                W[k][j] = d * nu + W[k][j];
+                for (uint32_t l = 0; l <= j; ++l) h = h - por(y[l], W[k][l]);
+                float d = por(h, y[j]);
+                err[j] = mas(d * d, err[j]);
+                W[k][j] = mas(por(d, nu), W[k][j]);
             }
         }
     }

@@ -1,5 +1,6 @@
-// Inputs that are zero in every sample, kept apart from the vector work: every
-// kernel against the plain loop, bit for bit, whatever their weights do.
+// Every kernel against the plain loop, bit for bit, where that takes care:
+// inputs that are zero in every sample, kept apart from the vector work, and
+// products and sums of two NaNs, whose sign is the first operand's.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -43,16 +44,19 @@ std::vector<float> entrena(nucleo n, bool aparte, const matriz_propia& X, matriz
     return errores;
 }
 
+// Equal bits; a NaN's payload is the platform's, but its sign must agree.
 bool mismos_bits(float a, float b) {
-    return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b));
+    return std::memcmp(&a, &b, sizeof a) == 0 ||
+           (std::isnan(a) && std::isnan(b) && std::signbit(a) == std::signbit(b));
 }
 
-// Trains W with the plain loop and with the kernel keeping dead inputs apart;
-// W leaves with the plain loop's weights.
-void compara(nucleo n, const matriz_propia& X, matriz_propia& W, uint32_t ciclos, float nu) {
+// Trains W with the plain loop and with the kernel, keeping dead inputs apart
+// or not; W leaves with the plain loop's weights.
+void compara(nucleo n, const matriz_propia& X, matriz_propia& W, uint32_t ciclos, float nu,
+             bool aparte = true) {
     matriz_propia obtenida(W);
     const std::vector<float> esperado = entrena(nucleo::simple, false, X, W, ciclos, nu);
-    const std::vector<float> obtenido = entrena(n, true, X, obtenida, ciclos, nu);
+    const std::vector<float> obtenido = entrena(n, aparte, X, obtenida, ciclos, nu);
     for (size_t i = 0; i < esperado.size(); ++i)
         ASSERT_TRUE(mismos_bits(esperado[i], obtenido[i]))
             << "err " << i << ": " << esperado[i] << " vs " << obtenido[i];
@@ -229,6 +233,34 @@ TEST_P(Muertas, ADeadWeightOverflowsAlone) {
         EXPECT_TRUE(std::isnan(entrena(nucleo::simple, false, X, plain, 1, 1e13f)[0]));
         compara(GetParam(), X, W, 2, 1e13f);
         if (HasFatalFailure()) return;
+    }
+}
+
+// NaNs of both signs in the samples and in the rate, so that products and
+// sums meet two NaNs: y[l]·W[k][l], h·y[j], d·ν, W[k][j]·x[k] and the sums
+// after them must take the first operand's sign, as the plain loop does.
+TEST_P(Muertas, NaNsOfBothSignsTakeTheFirstOperandsSign) {
+    const float menos_nan = -nan;
+    std::mt19937 azar(15);
+    for (uint32_t dimension : {2u, 16u, 17u, 40u}) {
+        for (uint32_t nsalidas : {1u, 4u, 17u}) {
+            for (float nu : {0.3f, nan, menos_nan}) {
+                SCOPED_TRACE(testing::Message()
+                             << dimension << " inputs, " << nsalidas << " outputs, nu " << nu);
+                matriz_propia X(4, dimension), W(dimension, nsalidas);
+                for (uint32_t s = 0; s < X.filas; ++s)
+                    for (uint32_t k = 0; k < dimension; ++k) {
+                        const uint32_t r = azar() % 6;
+                        X.m[s][k] = r == 0 ? nan : r == 1 ? menos_nan : r == 2 ? -inf : 1.0f;
+                    }
+                rand_w(W.m, dimension, nsalidas);
+                matriz_propia V(W);
+                compara(GetParam(), X, W, 2, nu, false);
+                if (HasFatalFailure()) return;
+                compara(GetParam(), X, V, 2, nu, true);
+                if (HasFatalFailure()) return;
+            }
+        }
     }
 }
 
