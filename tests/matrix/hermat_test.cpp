@@ -1,9 +1,12 @@
 #include "matrix/hermat.hpp"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -100,12 +103,60 @@ TEST(EscribeMatriz, TabsBetweenValuesNewlineAfterEachRow) {
     libera_matriz(2, m);
 }
 
+// A row longer than the writer's own block of 16 KiB: the last value starts
+// 14 bytes before the block's end, where its text fits but its writing (24
+// bytes) would not.
+TEST(EscribeMatriz, ALongRowCrossesTheWritersBlock) {
+    vector x = reserva_vector(8186);
+    for (uint32_t c = 0; c < 8185; ++c) x[c] = 1;
+    x[8185] = -12345.6f;
+    std::string esperado;
+    for (uint32_t c = 0; c < 8185; ++c) esperado += "1\t";
+    esperado += "-12345.6\n";
+    EXPECT_EQ(escribe_texto(1, 8186, &x), esperado);
+    libera_vector(x);
+}
+
+// The C library keeps its own 4 KiB buffer unless it is handed one: a data
+// file's stream must really read and write tamano_bufer bytes at a time.
+// Bytes changed behind a reading stream are seen only past its first
+// buffer, and a writing stream puts nothing in the file until its buffer
+// overflows.
+TEST(AbreFichero, StreamsWorkThroughTheirOwnLargeBuffer) {
+    char plantilla[] = "/tmp/hermat.XXXXXX";
+    close(mkstemp(plantilla));
+    const std::string ruta = plantilla;
+    const size_t n = 300000;
+    {
+        fichero f = abre_fichero(ruta.c_str(), "w", "No se pudo abrir fichero");
+        for (size_t i = 0; i < tamano_bufer; ++i) std::putc('a', f.get());
+        EXPECT_EQ(std::filesystem::file_size(ruta), 0u);
+        for (size_t i = tamano_bufer; i < n; ++i) std::putc('a', f.get());
+        EXPECT_EQ(std::filesystem::file_size(ruta), 262144u);
+        cierra_escritura(std::move(f));
+    }
+    {
+        fichero f = abre_fichero(ruta.c_str(), "r", "No se pudo abrir fichero de muestras");
+        EXPECT_EQ(std::getc(f.get()), 'a');
+        FILE* g = std::fopen(ruta.c_str(), "r+");
+        std::fseek(g, 262143, SEEK_SET);
+        std::fputs("bb", g);
+        std::fclose(g);
+        std::string resto(n - 1, '\0');
+        EXPECT_EQ(std::fread(resto.data(), 1, resto.size(), f.get()), n - 1);
+        std::string esperado(n - 1, 'a');
+        esperado[262144 - 1] = 'b';  // the first byte of the second buffer
+        EXPECT_EQ(resto, esperado);
+    }
+    std::remove(ruta.c_str());
+}
+
 TEST(EscribeMatrizDeathTest, AFullDiskIsFatalEvenWhenSeenOnlyAtClose) {
     matriz m = reserva_matriz(1, 1);
     auto escribe_lleno = [&] {
-        FILE* f = std::fopen("/dev/full", "w");
-        escribe_matriz(f, 1, 1, m);
-        cierra_escritura(f);
+        fichero f = abre_fichero("/dev/full", "w", "No se pudo abrir fichero");
+        escribe_matriz(f.get(), 1, 1, m);
+        cierra_escritura(std::move(f));
     };
     EXPECT_EXIT(escribe_lleno(), testing::ExitedWithCode(255),
                 "^Error:No se pudo escribir fichero\\.$");
