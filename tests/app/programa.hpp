@@ -16,6 +16,14 @@
 #include <string>
 #include <vector>
 
+// A whole file as bytes.
+inline std::string lee_fichero(const std::filesystem::path& ruta) {
+    std::ifstream f(ruta, std::ios::binary);
+    std::ostringstream texto;
+    texto << f.rdbuf();
+    return texto.str();
+}
+
 struct resultado {
     int estado = -1;
     std::string salida;   // standard output: always empty
@@ -44,10 +52,7 @@ class Programa : public testing::Test {
     }
 
     std::string lee(const std::string& nombre) {
-        std::ifstream f(carpeta / nombre, std::ios::binary);
-        std::ostringstream texto;
-        texto << f.rdbuf();
-        return texto.str();
+        return lee_fichero(carpeta / nombre);
     }
 
     bool existe(const std::string& nombre) {

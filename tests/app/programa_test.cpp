@@ -123,6 +123,25 @@ TEST_F(Sanger, RunsOfTheSameSizesTrainFromTheSameStart) {
     EXPECT_EQ(lee("uno"), lee("dos"));
 }
 
+// The shipped example, byte for byte: standard error, the eigenvectors and
+// the reduced samples of its two runs, as kept in tests/app/ejemplo/.
+TEST_F(Sanger, TheShippedExampleGivesItsKnownFiles) {
+    const std::filesystem::path ejemplos = SANGER_FUENTES "/examples";
+    const std::filesystem::path esperados = SANGER_FUENTES "/tests/app/ejemplo";
+    for (const char* nombre : {"iris.txt", "iris.run", "iris4.run"})
+        std::filesystem::copy_file(ejemplos / nombre, carpeta / nombre);
+    for (const std::string corrida : {"iris", "iris4"}) {
+        SCOPED_TRACE(corrida);
+        resultado r = ejecuta({"-m", "-v", "-a0.01", corrida + ".run"});
+        EXPECT_EQ(r.estado, 0);
+        EXPECT_EQ(r.salida, "");
+        EXPECT_EQ(r.errores, lee_fichero(esperados / (corrida + "-errores.txt")));
+        for (const std::string fichero : {"-autovectores.txt", "-reducidas.txt"})
+            EXPECT_EQ(lee(corrida + fichero), lee_fichero(esperados / (corrida + fichero)))
+                << corrida + fichero;
+    }
+}
+
 TEST_F(Sanger, LongNamesAndMoreOutputsThanInputsAreAccepted) {
     const std::string largo(200, 'n');
     escribe("ejecuciones", "1 1 1 " + largo + " 3 " + largo + ".a " + largo + ".r 0");

@@ -50,6 +50,14 @@ TEST(Med0, RemovesTheMeanComputedBeforeAnyChange) {
     EXPECT_EQ(a.fila(0), (std::vector<float>{-2, -1, 0, 3}));
 }
 
+// Summed from the first value on, 1 is lost against 1e8 and the mean is
+// 2 / 4; from the last value back, 2 and 1 are both lost and it would be 0.
+TEST(Med0, SumsFromTheFirstValueToTheLast) {
+    muestras a({{1e8f, 1, -1e8f, 2}});
+    med0(4, a.m[0]);
+    EXPECT_EQ(a.fila(0), (std::vector<float>{1e8f, 0.5f, -1e8f, 1.5f}));
+}
+
 // Ten times 0.1 sums to 0x1.000002p+0 in single precision, so each value keeps
 // a remainder instead of becoming an exact zero.
 TEST(Med0, InexactSumsLeaveTinyRemainders) {
