@@ -5,26 +5,9 @@
 #include <cmath>
 #include <vector>
 
-namespace {
+#include "tests/comun.hpp"
 
-// Owns a matrix built from literal rows, for the length of a test.
-struct muestras {
-    uint32_t filas, cols;
-    matriz m;
-    muestras(std::vector<std::vector<float>> datos)
-        : filas(static_cast<uint32_t>(datos.size())),
-          cols(datos.empty() ? 0 : static_cast<uint32_t>(datos[0].size())),
-          m(reserva_matriz(filas, cols)) {
-        for (uint32_t r = 0; r < filas; ++r)
-            for (uint32_t c = 0; c < cols; ++c) m[r][c] = datos[r][c];
-    }
-    ~muestras() {
-        libera_matriz(filas, m);
-    }
-    std::vector<float> fila(uint32_t r) const {
-        return std::vector<float>(m[r], m[r] + cols);
-    }
-};
+namespace {
 
 TEST(Vectores, CopyDotAndLength) {
     muestras a({{3, 4}, {0, 0}});
