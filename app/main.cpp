@@ -46,6 +46,7 @@ int main(int argc, char* argv[]) {
                                a.error_parada),
                         {e.dimension});
         guarda_autovectores(e, W.get());
+        // The reduction rereads the file, so X goes first: the peak is one big block, not two.
         X.reset();
         medias.reset();
         reduce_muestras(e, W.get(), a.media_fila, a.varianza);
