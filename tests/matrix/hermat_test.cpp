@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -117,6 +119,43 @@ TEST(EscribeMatriz, ALongRowCrossesTheWritersBlock) {
     esperado += "-12345.6\n";
     EXPECT_EQ(escribe_texto(1, 8186, &x), esperado);
     libera_vector(x);
+}
+
+// Through streams with a small buffer of their own, the writer and fprintf
+// give the same bytes. Values of every width meet the end of the writer's
+// 16 KiB block at many offsets: a flush margin too short for the widest
+// writing overruns the block there.
+TEST(EscribeMatriz, SameBytesAsFprintfThroughASmallBuffer) {
+    std::mt19937 azar(11);
+    std::normal_distribution<float> normal(0.0f, 1000.0f);
+    muestras x(40, 3000);
+    for (uint32_t r = 0; r < x.filas; ++r) {
+        for (uint32_t c = 0; c < x.cols; ++c) {
+            uint32_t bits = static_cast<uint32_t>(azar());
+            float v;
+            std::memcpy(&v, &bits, sizeof v);
+            x.m[r][c] = c % 3 == 0 ? v : normal(azar);
+        }
+    }
+    auto escribe = [&](bool con_fprintf) {
+        char bufer[61];
+        FILE* f = std::tmpfile();
+        std::setvbuf(f, bufer, _IOFBF, sizeof bufer);
+        if (con_fprintf) {
+            for (uint32_t r = 0; r < x.filas; ++r)
+                for (uint32_t c = 0; c < x.cols; ++c)
+                    std::fprintf(f, "%g%c", static_cast<double>(x.m[r][c]),
+                                 c + 1 == x.cols ? '\n' : '\t');
+        } else {
+            escribe_matriz(f, x.filas, x.cols, x.m);
+        }
+        std::string texto(static_cast<size_t>(std::ftell(f)), '\0');
+        std::rewind(f);
+        EXPECT_EQ(std::fread(texto.data(), 1, texto.size(), f), texto.size());
+        std::fclose(f);
+        return texto;
+    };
+    EXPECT_EQ(escribe(false), escribe(true));
 }
 
 // The C library keeps its own 4 KiB buffer unless it is handed one: a data
