@@ -1,6 +1,7 @@
 #include "driver.hpp"
 
 #include <cctype>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
@@ -50,8 +51,13 @@ int lee_opciones(int argc, char* argv[], ajustes& a) {
 }
 
 uint32_t lee_numero_ejecuciones(FILE* fichejec) {
-    int n = 0;
-    if (std::fscanf(fichejec, "%d", &n) != 1 || n < 0) ejecuciones_erroneas(fichejec);
+    // Read wider than an int, so that a count beyond it is refused instead of
+    // wrapping into a small one (-4294967295 would read as 1). The C library
+    // holds a count beyond even this width at its largest or smallest value,
+    // out of range all the same.
+    long long n = 0;
+    if (std::fscanf(fichejec, "%lld", &n) != 1 || n < 0 || n > INT_MAX)
+        ejecuciones_erroneas(fichejec);
     return static_cast<uint32_t>(n);
 }
 

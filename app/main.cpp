@@ -2,6 +2,7 @@
 // trained by Sanger's rule. Each run of the runs file loads its samples,
 // centres them, trains, writes the eigenvectors and reduces samples.
 #include <cstdio>
+#include <utility>
 
 #include "app/driver.hpp"
 #include "matrix/hermat.hpp"
@@ -12,16 +13,16 @@
 // Loads the training samples. A file shorter than promised is no failure:
 // the samples it lacks stay zero rows and train like the others.
 static void carga_muestras(const ejecucion& e, matriz X) {
-    fichero muestras(
-        abre_fichero(e.fichero_muestras.c_str(), "r", "No se pudo abrir fichero de muestras"));
+    fichero muestras =
+        abre_fichero(e.fichero_muestras.c_str(), "r", "No se pudo abrir fichero de muestras");
     lee_matriz(muestras.get(), e.nmuestras, e.dimension, X);
 }
 
 static void guarda_autovectores(const ejecucion& e, matriz W) {
-    fichero autovectores(abre_fichero(e.fichero_autovectores.c_str(), "w",
-                                      "No se pudo abrir fichero de autovectores"));
+    fichero autovectores = abre_fichero(e.fichero_autovectores.c_str(), "w",
+                                        "No se pudo abrir fichero de autovectores");
     escribe_matriz(autovectores.get(), e.dimension, e.nsalidas, W);
-    cierra_escritura(autovectores.release());
+    cierra_escritura(std::move(autovectores));
 }
 
 int main(int argc, char* argv[]) {
@@ -45,6 +46,7 @@ int main(int argc, char* argv[]) {
                                a.error_parada),
                         {e.dimension});
         guarda_autovectores(e, W.get());
+        // The reduction rereads the file, so X goes first: the peak is one big block, not two.
         X.reset();
         medias.reset();
         reduce_muestras(e, W.get(), a.media_fila, a.varianza);

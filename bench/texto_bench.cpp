@@ -15,6 +15,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 
 #include "matrix/hermat.hpp"
 
@@ -35,12 +36,10 @@ double mejor_de_tres(F&& medir) {
     return mejor;
 }
 
-// Every stream gets the program's own buffer size, so that only the number
-// text differs between the two sides.
-FILE* abre(const std::string& ruta, const char* modo) {
-    FILE* f = std::fopen(ruta.c_str(), modo);
-    std::setvbuf(f, nullptr, _IOFBF, tamano_bufer);
-    return f;
+// Every stream gets the program's own buffer, so that only the number text
+// differs between the two sides.
+fichero abre(const std::string& ruta, const char* modo) {
+    return abre_fichero(ruta.c_str(), modo, "No se pudo abrir fichero");
 }
 
 bool mismos_bytes(const std::string& a, const std::string& b) {
@@ -77,18 +76,19 @@ int main(int argc, char* argv[]) {
     FILE* f = nullptr;
     const double t_fprintf = mejor_de_tres([&] {
         const auto inicio = reloj::now();
-        FILE* g = abre(con_printf, "w");
+        fichero g = abre(con_printf, "w");
         for (uint32_t r = 0; r < filas; ++r)
             for (uint32_t c = 0; c < cols; ++c)
-                std::fprintf(g, "%g%c", static_cast<double>(X[r][c]), c + 1 == cols ? '\n' : '\t');
-        std::fclose(g);
+                std::fprintf(g.get(), "%g%c", static_cast<double>(X[r][c]),
+                             c + 1 == cols ? '\n' : '\t');
+        cierra_escritura(std::move(g));
         return segundos(inicio);
     });
     const double t_escribe = mejor_de_tres([&] {
         const auto inicio = reloj::now();
-        FILE* g = abre(propio, "w");
-        escribe_matriz(g, filas, cols, X);
-        cierra_escritura(g);
+        fichero g = abre(propio, "w");
+        escribe_matriz(g.get(), filas, cols, X);
+        cierra_escritura(std::move(g));
         return segundos(inicio);
     });
 
@@ -102,18 +102,19 @@ int main(int argc, char* argv[]) {
     bool completo = true;
     const double t_fscanf = mejor_de_tres([&] {
         const auto inicio = reloj::now();
-        FILE* g = abre(con_printf, "r");
+        fichero g = abre(con_printf, "r");
         for (uint32_t r = 0; r < filas; ++r)
-            for (uint32_t c = 0; c < cols; ++c) completo &= std::fscanf(g, "%f", &A[r][c]) == 1;
-        std::fclose(g);
+            for (uint32_t c = 0; c < cols; ++c)
+                completo &= std::fscanf(g.get(), "%f", &A[r][c]) == 1;
+        g.reset();
         return segundos(inicio);
     });
     uint32_t leidas = 0;
     const double t_lee = mejor_de_tres([&] {
         const auto inicio = reloj::now();
-        FILE* g = abre(con_printf, "r");
-        leidas = lee_matriz(g, filas, cols, B);
-        std::fclose(g);
+        fichero g = abre(con_printf, "r");
+        leidas = lee_matriz(g.get(), filas, cols, B);
+        g.reset();
         return segundos(inicio);
     });
 

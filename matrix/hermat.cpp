@@ -62,17 +62,23 @@ void escribe_matriz(FILE* salida, uint32_t rows, uint32_t cols, matriz m) {
     vacia();
 }
 
-FILE* abre_fichero(const char* nombre, const char* modo, const char* mensaje) {
-    FILE* f = std::fopen(nombre, modo);
+fichero abre_fichero(const char* nombre, const char* modo, const char* mensaje) {
+    fichero f(std::fopen(nombre, modo));
     if (f == nullptr) error_fatal(mensaje);
     // Data files are large and read or written straight through: a buffer
-    // larger than the default spares most system calls.
-    std::setvbuf(f, nullptr, _IOFBF, tamano_bufer);
+    // larger than the default spares most system calls. The C library keeps
+    // its own small one unless it is handed a buffer, so it gets one.
+    f.get_deleter().bufer = static_cast<char*>(std::malloc(tamano_bufer));
+    if (f.get_deleter().bufer == nullptr) error_fatal("Falta memoria");
+    std::setvbuf(f.get(), f.get_deleter().bufer, _IOFBF, tamano_bufer);
     return f;
 }
 
-void cierra_escritura(FILE* salida) {
-    bool fallo = std::ferror(salida) != 0;
-    fallo = std::fclose(salida) != 0 || fallo;
+void cierra_escritura(fichero salida) {
+    char* bufer = salida.get_deleter().bufer;
+    FILE* f = salida.release();
+    bool fallo = std::ferror(f) != 0;
+    fallo = std::fclose(f) != 0 || fallo;
+    std::free(bufer);
     if (fallo) error_fatal("No se pudo escribir fichero");
 }

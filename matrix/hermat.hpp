@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 using vector = float*;
@@ -32,25 +33,31 @@ uint32_t lee_matriz(FILE* entrada, uint32_t rows, uint32_t cols, matriz m);
 // Writes one line per row, values by "%g" separated by tabs.
 void escribe_matriz(FILE* salida, uint32_t rows, uint32_t cols, matriz m);
 
-// Opens a data file, with a buffer of tamano_bufer bytes, ending with mensaje
-// when it cannot be opened.
-constexpr size_t tamano_bufer = 1 << 18;
-FILE* abre_fichero(const char* nombre, const char* modo, const char* mensaje);
-
-// Closes an output file. A failure seen only now (a full disk shows itself at
-// the last flush) is as fatal as any other write failure.
-void cierra_escritura(FILE* salida);
-
 // Owning handles for a run's blocks and files. The program needs none of them
 // to end cleanly, since a fatal condition ends the process, but with them a
 // fatal condition that unwinds instead (under the fuzzers) releases what the
 // run held.
+//
+// A data file owns the buffer its stream works through: the stream uses it
+// until fclose, so it is released only after.
 struct cierra_fichero {
+    char* bufer = nullptr;
     void operator()(FILE* f) const {
         std::fclose(f);
+        std::free(bufer);
     }
 };
 using fichero = std::unique_ptr<FILE, cierra_fichero>;
+
+// Opens a data file with a stream buffer of tamano_bufer bytes of its own,
+// ending with mensaje when it cannot be opened.
+constexpr size_t tamano_bufer = 1 << 18;
+fichero abre_fichero(const char* nombre, const char* modo, const char* mensaje);
+
+// Closes an output file and releases its buffer. A failure seen only now (a
+// full disk shows itself at the last flush) is as fatal as any other write
+// failure.
+void cierra_escritura(fichero salida);
 
 struct libera_bloque {
     void operator()(vector v) const {

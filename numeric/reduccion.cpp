@@ -1,5 +1,7 @@
 #include "reduccion.hpp"
 
+#include <utility>
+
 #include "numeric/sanger.hpp"
 #include "numeric/vectores.hpp"
 
@@ -44,12 +46,12 @@ void escribe_varianza(float suma_entrada, float suma_salida, uint32_t reducidas)
 }
 
 void reduce_muestras(const ejecucion& e, matriz W, bool media_fila, bool varianza) {
-    fichero muestras(
-        abre_fichero(e.fichero_muestras.c_str(), "r", "No se pudo abrir fichero de muestras"));
-    fichero reducidas(abre_fichero(e.fichero_reducidas.c_str(), "w",
-                                   "No se pudo abrir fichero de las muestras reducidas"));
+    fichero muestras =
+        abre_fichero(e.fichero_muestras.c_str(), "r", "No se pudo abrir fichero de muestras");
+    fichero reducidas = abre_fichero(e.fichero_reducidas.c_str(), "w",
+                                     "No se pudo abrir fichero de las muestras reducidas");
     transforma(e.nreducir, e.dimension, e.nsalidas, W, muestras.get(), reducidas.get(), media_fila,
                varianza);
     muestras.reset();
-    cierra_escritura(reducidas.release());
+    cierra_escritura(std::move(reducidas));
 }

@@ -4,9 +4,11 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "numeric/sanger.hpp"
+#include "tests/comun.hpp"
 
 namespace {
 
@@ -17,13 +19,10 @@ struct escaneo {
 };
 
 escaneo escanea(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    args.insert(args.begin(), "sanger");
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    argumentos argv(std::move(args));
     T2 = 10000;
     escaneo e;
-    e.fichejec = lee_opciones(static_cast<int>(args.size()), argv.data(), e.a);
+    e.fichejec = lee_opciones(argv.argc(), argv.argv.data(), e.a);
     e.T2 = T2;
     T2 = 10000;
     return e;

@@ -47,7 +47,27 @@ const fila filas[] = {
      {},
      "Error:Fichero de ejecuciones erroneo.",
      255},
-    {"negative run count", "-2\n", nullptr, "", {}, "Error:Fichero de ejecuciones erroneo.", 255},
+    {"negative run count, then a whole entry",
+     "-1\n3 2 malas 1 a r 2\n",
+     nullptr,
+     "1 2 3\n4 5 6\n",
+     {},
+     "Error:Fichero de ejecuciones erroneo.",
+     255},
+    {"run count below the range of int, then a whole entry",
+     "-4294967295\n3 2 malas 1 a r 2\n",
+     nullptr,
+     "1 2 3\n4 5 6\n",
+     {},
+     "Error:Fichero de ejecuciones erroneo.",
+     255},
+    {"run count above the range of int, then a whole entry",
+     "4294967297\n3 2 malas 1 a r 2\n",
+     nullptr,
+     "1 2 3\n4 5 6\n",
+     {},
+     "Error:Fichero de ejecuciones erroneo.",
+     255},
     {"run count not a number",
      "dos\n",
      nullptr,
@@ -224,6 +244,10 @@ TEST_F(EntradasMalas, EachRowOfTheTable) {
         if (con_previa) {
             EXPECT_EQ(lee("previo.a"), previo_a);
             EXPECT_EQ(lee("previo.r"), previo_r);
+        } else {
+            // A runs file refused whole runs nothing: no file is written.
+            EXPECT_FALSE(existe("a"));
+            EXPECT_FALSE(existe("r"));
         }
         if (f.lineas_reducidas >= 0) {
             const std::string reducidas = lee("r");

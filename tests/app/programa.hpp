@@ -14,7 +14,18 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "tests/comun.hpp"
+
+// A whole file as bytes.
+inline std::string lee_fichero(const std::filesystem::path& ruta) {
+    std::ifstream f(ruta, std::ios::binary);
+    std::ostringstream texto;
+    texto << f.rdbuf();
+    return texto.str();
+}
 
 struct resultado {
     int estado = -1;
@@ -44,10 +55,7 @@ class Programa : public testing::Test {
     }
 
     std::string lee(const std::string& nombre) {
-        std::ifstream f(carpeta / nombre, std::ios::binary);
-        std::ostringstream texto;
-        texto << f.rdbuf();
-        return texto.str();
+        return lee_fichero(carpeta / nombre);
     }
 
     bool existe(const std::string& nombre) {
@@ -56,10 +64,7 @@ class Programa : public testing::Test {
 
     // Runs sanger with args in the test's folder, as the user would type it.
     resultado ejecuta(std::vector<std::string> args) {
-        args.insert(args.begin(), "sanger");
-        std::vector<char*> argv;
-        for (auto& arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
+        argumentos argv(std::move(args));
         const std::string salida = (carpeta / ".salida").string();
         const std::string errores = (carpeta / ".errores").string();
 
@@ -76,7 +81,7 @@ class Programa : public testing::Test {
             dup2(nulo, 0);
             dup2(out, 1);
             dup2(err, 2);
-            execv(SANGER_PROGRAM, argv.data());
+            execv(SANGER_PROGRAM, argv.argv.data());
             _exit(127);
         }
         resultado r;

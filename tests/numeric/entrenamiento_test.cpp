@@ -2,14 +2,18 @@
 #include "numeric/entrenamiento.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
 
 #include "numeric/sanger.hpp"
+#include "tests/comun.hpp"
 
 namespace {
 
@@ -18,22 +22,9 @@ bool mismos_bits(float a, float b) {
     return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b));
 }
 
-struct red {
-    uint32_t filas, cols;
-    matriz m;
-    red(uint32_t f, uint32_t c) : filas(f), cols(c), m(reserva_matriz(f, c)) {}
-    red(const red& otra) : red(otra.filas, otra.cols) {
-        for (uint32_t r = 0; r < filas; ++r)
-            for (uint32_t c = 0; c < cols; ++c) m[r][c] = otra.m[r][c];
-    }
-    ~red() {
-        libera_matriz(filas, m);
-    }
-};
-
-// Trains a copy of W for some cycles with the kernel; returns each cycle's err
-// after the weights.
-std::vector<float> entrena(nucleo n, const red& X, red& W, uint32_t ciclos, float nu) {
+// Trains W in place for some cycles with the kernel, nu falling by a quarter
+// each cycle; returns every cycle's err, one value per output.
+std::vector<float> entrena(nucleo n, const muestras& X, muestras& W, uint32_t ciclos, float nu) {
     std::vector<float> y(W.cols + 1), err(W.cols + 1), errores;
     entrenamiento e = empieza_entrenamiento(n, W.m, W.filas, W.cols);
     for (uint32_t c = 0; c < ciclos; ++c) {
@@ -46,8 +37,8 @@ std::vector<float> entrena(nucleo n, const red& X, red& W, uint32_t ciclos, floa
     return errores;
 }
 
-void compara(nucleo n, const red& X, const red& W0, uint32_t ciclos, float nu) {
-    red esperada(W0), obtenida(W0);
+void compara(nucleo n, const muestras& X, const muestras& W0, uint32_t ciclos, float nu) {
+    muestras esperada(W0), obtenida(W0);
     std::vector<float> err_esperado = entrena(nucleo::simple, X, esperada, ciclos, nu);
     std::vector<float> err_obtenido = entrena(n, X, obtenida, ciclos, nu);
     for (size_t i = 0; i < err_esperado.size(); ++i)
@@ -88,7 +79,7 @@ TEST_P(Nucleo, SameBitsAsThePlainLoopOnRandomNetworks) {
         const uint32_t nmuestras = azar() % 12;
         SCOPED_TRACE(testing::Message() << dimension << " inputs, " << nsalidas << " outputs, "
                                         << nmuestras << " samples");
-        red X(nmuestras, dimension), W(dimension, nsalidas);
+        muestras X(nmuestras, dimension), W(dimension, nsalidas);
         for (uint32_t s = 0; s < nmuestras; ++s)
             for (uint32_t k = 0; k < dimension; ++k) X.m[s][k] = azar() % 8 == 0 ? 0 : valor(azar);
         rand_w(W.m, dimension, nsalidas);
@@ -126,12 +117,12 @@ TEST_P(Nucleo, SameBitsOnDegenerateData) {
             for (uint32_t nsalidas : {1u, 5u, 16u, 17u, 33u}) {
                 SCOPED_TRACE(testing::Message() << c.nombre << ", " << dimension << " inputs, "
                                                 << nsalidas << " outputs");
-                red X(c.nmuestras, dimension), W(dimension, nsalidas);
+                muestras X(c.nmuestras, dimension), W(dimension, nsalidas);
                 rand_w(W.m, dimension, nsalidas);
                 for (uint32_t s = 0; s < c.nmuestras; ++s)
                     for (uint32_t k = 0; k < dimension; ++k) X.m[s][k] = c.valor(s, k);
                 if (c.error_infinito) {
-                    red copia(W);
+                    muestras copia(W);
                     EXPECT_EQ(entrena(nucleo::simple, X, copia, 1, c.nu)[0], inf);
                 }
                 compara(GetParam(), X, W, 3, c.nu);
@@ -141,16 +132,60 @@ TEST_P(Nucleo, SameBitsOnDegenerateData) {
     }
 }
 
-// The widest kernel the CPU runs, for networks large enough to fill it.
-TEST(NucleoPreferido, WidestSupportedForLargeNetworksPrefixForSmallOnes) {
-    const nucleo ancho = nucleo_soportado(nucleo::avx512) ? nucleo::avx512
-                         : nucleo_soportado(nucleo::avx2) ? nucleo::avx2
-                                                           : nucleo::prefijo;
-    EXPECT_EQ(nucleo_preferido(64, 16), ancho);
-    EXPECT_EQ(nucleo_preferido(784, 4), ancho);
-    EXPECT_EQ(nucleo_preferido(4, 2), nucleo::prefijo);
-    EXPECT_EQ(nucleo_preferido(15, 64), nucleo::prefijo);
-    EXPECT_EQ(nucleo_preferido(64, 3), nucleo::prefijo);
+// Whatever kernel is chosen for a size, this CPU runs it and it gives the
+// plain loop's bits there.
+TEST(NucleoPreferido, RunsHereWithThePlainLoopsBits) {
+    std::mt19937 azar(5);
+    std::uniform_real_distribution<float> valor(-2.0f, 2.0f);
+    for (uint32_t dimension : {1u, 4u, 15u, 16u, 17u, 64u, 784u}) {
+        for (uint32_t nsalidas : {1u, 3u, 4u, 5u, 16u, 33u}) {
+            SCOPED_TRACE(testing::Message() << dimension << " inputs, " << nsalidas << " outputs");
+            const nucleo n = nucleo_preferido(dimension, nsalidas);
+            ASSERT_TRUE(nucleo_soportado(n));
+            muestras X(6, dimension), W(dimension, nsalidas);
+            for (uint32_t s = 0; s < 6; ++s)
+                for (uint32_t k = 0; k < dimension; ++k) X.m[s][k] = valor(azar);
+            rand_w(W.m, dimension, nsalidas);
+            compara(n, X, W, 2, 0.01f);
+            if (HasFatalFailure()) return;
+        }
+    }
+}
+
+// Address space in use by this process, in bytes.
+rlim_t espacio_en_uso() {
+    FILE* status = std::fopen("/proc/self/status", "r");
+    char linea[256];
+    long kb = 0;
+    while (std::fgets(linea, sizeof linea, status))
+        if (std::strncmp(linea, "VmSize:", 7) == 0) kb = std::atol(linea + 7);
+    std::fclose(status);
+    return static_cast<rlim_t>(kb) << 10;
+}
+
+// The wavefront keeps its own copy of the weights in a block of its own:
+// when the allocator refuses it, the message and status are those of any
+// refused block, never a crash. Here the 2,000,000 × 4 weights fit and their
+// wavefront block of 160 MB is refused.
+TEST(NucleoDeathTest, ARefusedWavefrontBlockIsOutOfMemory) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the sanitizer needs more address space than the limit";
+#endif
+    muestras W(2000000, 4);
+    int probados = 0;
+    for (nucleo n : {nucleo::avx2, nucleo::avx512}) {
+        if (!nucleo_soportado(n)) continue;
+        ++probados;
+        auto empieza = [&] {
+            const rlim_t limite = espacio_en_uso() + (rlim_t{64} << 20);
+            const rlimit r{limite, limite};
+            setrlimit(RLIMIT_AS, &r);
+            empieza_entrenamiento(n, W.m, W.filas, W.cols);
+            std::exit(0);
+        };
+        EXPECT_EXIT(empieza(), testing::ExitedWithCode(255), "^Error:Falta memoria\\.$");
+    }
+    if (probados == 0) GTEST_SKIP() << "this CPU runs no wavefront kernel";
 }
 
 }  // namespace

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
+#include <utility>
+
+#include "tests/comun.hpp"
 
 namespace {
 
@@ -15,22 +17,16 @@ struct reduccion {
 // Reduces up to n samples of the text through the dim × m weights.
 reduccion reduce(std::string texto, uint32_t n, uint32_t dim, uint32_t m, const float* pesos,
                  int media_fila = 0, int varianza = 1) {
-    matriz W = reserva_matriz(dim, m);
+    muestras W(dim, m);
     for (uint32_t k = 0; k < dim; ++k)
-        for (uint32_t j = 0; j < m; ++j) W[k][j] = pesos[k * m + j];
-    FILE* entrada = fmemopen(texto.data(), texto.size(), "r");
-    char* datos = nullptr;
-    size_t largo = 0;
-    FILE* salida = open_memstream(&datos, &largo);
+        for (uint32_t j = 0; j < m; ++j) W.m[k][j] = pesos[k * m + j];
+    entrada_texto entrada(std::move(texto));
+    salida_texto salida;
     testing::internal::CaptureStderr();
-    transforma(n, dim, m, W, entrada, salida, media_fila, varianza);
+    transforma(n, dim, m, W.m, entrada.f, salida.f, media_fila, varianza);
     reduccion r;
     r.informe = testing::internal::GetCapturedStderr();
-    std::fclose(entrada);
-    std::fclose(salida);
-    r.lineas.assign(datos, largo);
-    std::free(datos);
-    libera_matriz(dim, W);
+    r.lineas = salida.texto();
     return r;
 }
 

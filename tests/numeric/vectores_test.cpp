@@ -5,26 +5,9 @@
 #include <cmath>
 #include <vector>
 
-namespace {
+#include "tests/comun.hpp"
 
-// Owns a matrix built from literal rows, for the length of a test.
-struct muestras {
-    uint32_t filas, cols;
-    matriz m;
-    muestras(std::vector<std::vector<float>> datos)
-        : filas(static_cast<uint32_t>(datos.size())),
-          cols(datos.empty() ? 0 : static_cast<uint32_t>(datos[0].size())),
-          m(reserva_matriz(filas, cols)) {
-        for (uint32_t r = 0; r < filas; ++r)
-            for (uint32_t c = 0; c < cols; ++c) m[r][c] = datos[r][c];
-    }
-    ~muestras() {
-        libera_matriz(filas, m);
-    }
-    std::vector<float> fila(uint32_t r) const {
-        return std::vector<float>(m[r], m[r] + cols);
-    }
-};
+namespace {
 
 TEST(Vectores, CopyDotAndLength) {
     muestras a({{3, 4}, {0, 0}});
@@ -48,6 +31,14 @@ TEST(Med0, RemovesTheMeanComputedBeforeAnyChange) {
     EXPECT_EQ(a.fila(0), (std::vector<float>{-2, -1, 0, 3}));
     med0(0, a.m[0]);
     EXPECT_EQ(a.fila(0), (std::vector<float>{-2, -1, 0, 3}));
+}
+
+// Summed from the first value on, 1 is lost against 1e8 and the mean is
+// 2 / 4; from the last value back, 2 and 1 are both lost and it would be 0.
+TEST(Med0, SumsFromTheFirstValueToTheLast) {
+    muestras a({{1e8f, 1, -1e8f, 2}});
+    med0(4, a.m[0]);
+    EXPECT_EQ(a.fila(0), (std::vector<float>{1e8f, 0.5f, -1e8f, 1.5f}));
 }
 
 // Ten times 0.1 sums to 0x1.000002p+0 in single precision, so each value keeps
