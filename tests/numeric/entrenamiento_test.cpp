@@ -1,4 +1,6 @@
-// Every kernel against the plain loop, bit for bit, on many random networks.
+// Every kernel against the plain loop, bit for bit, on many random networks,
+// on inputs that are zero in every sample (kept apart from the vector work),
+// and where products and sums meet two NaNs, whose sign is the first one's.
 #include "numeric/entrenamiento.hpp"
 
 #include <gtest/gtest.h>
@@ -17,30 +19,44 @@
 
 namespace {
 
-// Equal bits, or both NaN: a NaN's payload is not part of the result.
+constexpr float inf = std::numeric_limits<float>::infinity();
+constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+
+// Equal bits; of a NaN the payload is the platform's, but the sign must agree.
 bool mismos_bits(float a, float b) {
-    return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b));
+    return std::memcmp(&a, &b, sizeof a) == 0 ||
+           (std::isnan(a) && std::isnan(b) && std::signbit(a) == std::signbit(b));
 }
 
-// Trains W in place for some cycles with the kernel, nu falling by a quarter
-// each cycle; returns every cycle's err, one value per output.
-std::vector<float> entrena(nucleo n, const muestras& X, muestras& W, uint32_t ciclos, float nu) {
+// How a test trains: the dead inputs kept apart or not, and nu multiplied by
+// caida after each cycle.
+struct forma {
+    bool aparte = false;
+    float caida = 0.75f;
+};
+
+// Trains W in place for some cycles with the kernel; returns every cycle's
+// err, one value per output.
+std::vector<float> entrena(nucleo n, const muestras& X, muestras& W, uint32_t ciclos, float nu,
+                           forma f = {}) {
     std::vector<float> y(W.cols + 1), err(W.cols + 1), errores;
     entrenamiento e = empieza_entrenamiento(n, W.m, W.filas, W.cols);
+    if (f.aparte) separa_muertas(e, X.m, X.filas);
     for (uint32_t c = 0; c < ciclos; ++c) {
         std::fill(err.begin(), err.end(), 0.0f);
         ciclo_entrenamiento(e, X.m, X.filas, nu, y.data(), err.data());
         errores.insert(errores.end(), err.begin(), err.begin() + W.cols);
-        nu = nu * 0.75f;
+        nu = nu * f.caida;
     }
     termina_entrenamiento(e);
     return errores;
 }
 
-void compara(nucleo n, const muestras& X, const muestras& W0, uint32_t ciclos, float nu) {
+void compara(nucleo n, const muestras& X, const muestras& W0, uint32_t ciclos, float nu,
+             forma f = {}) {
     muestras esperada(W0), obtenida(W0);
-    std::vector<float> err_esperado = entrena(nucleo::simple, X, esperada, ciclos, nu);
-    std::vector<float> err_obtenido = entrena(n, X, obtenida, ciclos, nu);
+    std::vector<float> err_esperado = entrena(nucleo::simple, X, esperada, ciclos, nu, f);
+    std::vector<float> err_obtenido = entrena(n, X, obtenida, ciclos, nu, f);
     for (size_t i = 0; i < err_esperado.size(); ++i)
         ASSERT_TRUE(mismos_bits(err_esperado[i], err_obtenido[i]))
             << "err " << i << ": " << err_esperado[i] << " vs " << err_obtenido[i];
@@ -83,7 +99,9 @@ TEST_P(Nucleo, SameBitsAsThePlainLoopOnRandomNetworks) {
         for (uint32_t s = 0; s < nmuestras; ++s)
             for (uint32_t k = 0; k < dimension; ++k) X.m[s][k] = azar() % 8 == 0 ? 0 : valor(azar);
         rand_w(W.m, dimension, nsalidas);
-        compara(GetParam(), X, W, 1 + azar() % 3, 0.01f);
+        const uint32_t ciclos = 1 + azar() % 3;
+        compara(GetParam(), X, W, ciclos, 0.01f);
+        compara(GetParam(), X, W, ciclos, 0.01f, {.aparte = true});
         if (HasFatalFailure()) return;
     }
 }
@@ -93,8 +111,6 @@ TEST_P(Nucleo, SameBitsAsThePlainLoopOnRandomNetworks) {
 // infinite error, padding lanes must not turn it into a NaN (the stop test
 // treats the two differently).
 TEST_P(Nucleo, SameBitsOnDegenerateData) {
-    static constexpr float inf = std::numeric_limits<float>::infinity();
-    static constexpr float nan = std::numeric_limits<float>::quiet_NaN();
     struct caso {
         const char* nombre;
         uint32_t nmuestras;
@@ -186,6 +202,209 @@ TEST(NucleoDeathTest, ARefusedWavefrontBlockIsOutOfMemory) {
         EXPECT_EXIT(empieza(), testing::ExitedWithCode(255), "^Error:Falta memoria\\.$");
     }
     if (probados == 0) GTEST_SKIP() << "this CPU runs no wavefront kernel";
+}
+
+// Samples in [-1, 1], with the inputs for which muerta() holds zero in all.
+template <typename F>
+void llena(muestras& X, std::mt19937& azar, F muerta) {
+    std::uniform_real_distribution<float> valor(-1.0f, 1.0f);
+    for (uint32_t s = 0; s < X.filas; ++s)
+        for (uint32_t k = 0; k < X.cols; ++k) X.m[s][k] = muerta(k) ? 0.0f : valor(azar);
+}
+
+// One dead input at each place: first and last input, every slot of every
+// lane, on both sides of the lane and block sizes.
+TEST_P(Nucleo, OneDeadInputAtEveryPlace) {
+    std::mt19937 azar(11);
+    for (uint32_t dimension : {5u, 17u, 40u}) {
+        for (uint32_t nsalidas : {1u, 6u, 17u}) {
+            for (uint32_t muerta = 0; muerta < dimension; ++muerta) {
+                SCOPED_TRACE(testing::Message() << dimension << " inputs, " << nsalidas
+                                                << " outputs, input " << muerta << " dead");
+                muestras X(7, dimension), W(dimension, nsalidas);
+                llena(X, azar, [&](uint32_t k) { return k == muerta; });
+                rand_w(W.m, dimension, nsalidas);
+                compara(GetParam(), X, W, 3, 0.05f, {true, 1.0f});
+                if (HasFatalFailure()) return;
+            }
+        }
+    }
+}
+
+// Every input dead, a single live one, and dead inputs in runs and scattered.
+TEST_P(Nucleo, ManyDeadInputs) {
+    std::mt19937 azar(12);
+    const struct {
+        const char* nombre;
+        bool (*muerta)(uint32_t k, uint32_t dimension);
+    } casos[] = {
+        {"all dead", [](uint32_t, uint32_t) { return true; }},
+        {"one live", [](uint32_t k, uint32_t d) { return k != d / 2; }},
+        {"a border", [](uint32_t k, uint32_t d) { return k < 9 || k + 9 >= d || k % 8 == 0; }},
+        {"every third", [](uint32_t k, uint32_t) { return k % 3 == 1; }},
+    };
+    for (const auto& c : casos) {
+        for (uint32_t dimension : {3u, 16u, 33u, 100u}) {
+            for (uint32_t nsalidas : {2u, 8u, 20u}) {
+                SCOPED_TRACE(testing::Message() << c.nombre << ", " << dimension << " inputs, "
+                                                << nsalidas << " outputs");
+                muestras X(9, dimension), W(dimension, nsalidas);
+                llena(X, azar, [&](uint32_t k) { return c.muerta(k, dimension); });
+                rand_w(W.m, dimension, nsalidas);
+                compara(GetParam(), X, W, 4, 0.02f, {true, 1.0f});
+                if (HasFatalFailure()) return;
+            }
+        }
+    }
+}
+
+// Long enough for the dead inputs' weights to sink to subnormal values and
+// stay there, at the units of 2^-149 where ν·d rounds to zero; the later
+// outputs' weights, which see small outputs, stay normal. Then the same weights
+// train again on samples in which those inputs live.
+TEST_P(Nucleo, WeightsSinkToSubnormalsAndComeBackToLife) {
+    std::mt19937 azar(13);
+    const uint32_t dimension = 48, nsalidas = 6;
+    muestras X(60, dimension), W(dimension, nsalidas);
+    const auto muerta = [](uint32_t k) { return k % 7 == 0 || k > 44; };
+    std::uniform_real_distribution<float> valor(-3.0f, 3.0f);
+    for (uint32_t s = 0; s < X.filas; ++s)
+        for (uint32_t k = 0; k < dimension; ++k)
+            X.m[s][k] = muerta(k) ? 0.0f : valor(azar) * (k < 12 ? 1.0f : 0.1f);
+    rand_w(W.m, dimension, nsalidas);
+    compara(GetParam(), X, W, 40, 0.01f, {true, 1.0f});
+    ASSERT_FALSE(HasFatalFailure());
+    entrena(nucleo::simple, X, W, 40, 0.01f, {true, 1.0f});
+
+    uint32_t subnormales = 0, normales = 0;
+    for (uint32_t k = 0; k < dimension; ++k)
+        for (uint32_t j = 0; j < nsalidas; ++j) {
+            const int clase = std::fpclassify(W.m[k][j]);
+            subnormales += muerta(k) && clase == FP_SUBNORMAL;
+            normales += muerta(k) && clase == FP_NORMAL;
+        }
+    EXPECT_GT(subnormales, 10u) << "the dead weights never reached the subnormal range";
+    EXPECT_GT(normales, 3u) << "no dead weight stayed normal";
+
+    llena(X, azar, [](uint32_t) { return false; });
+    compara(GetParam(), X, W, 2, 0.01f, {true, 1.0f});
+}
+
+// Signed zeros: −0 in the dead columns, and −0 weights, which +0 turns into +0.
+TEST_P(Nucleo, NegativeZerosInSamplesAndWeights) {
+    std::mt19937 azar(14);
+    for (uint32_t dimension : {6u, 20u, 35u}) {
+        SCOPED_TRACE(testing::Message() << dimension << " inputs");
+        muestras X(8, dimension), W(dimension, 5);
+        llena(X, azar, [](uint32_t k) { return k % 4 == 1; });
+        for (uint32_t s = 0; s < X.filas; ++s)
+            for (uint32_t k = 1; k < dimension; k += 4) X.m[s][k] = s % 3 ? -0.0f : 0.0f;
+        rand_w(W.m, dimension, 5);
+        for (uint32_t k = 1; k < dimension; k += 2) W.m[k][k % 5] = -0.0f;
+        for (uint32_t k = 5; k < dimension; k += 8)
+            for (uint32_t j = 0; j < 5; ++j) W.m[k][j] = j % 2 ? -0.0f : 0.0f;
+        compara(GetParam(), X, W, 3, 0.05f, {true, 1.0f});
+        if (HasFatalFailure()) return;
+    }
+}
+
+// Rates that make the weights overflow, NaN or infinite samples in live
+// inputs and a NaN rate: the dead inputs' weights stop being finite at some
+// sample, and the cycle must come out as the plain loop's all the same.
+TEST_P(Nucleo, DivergingRatesAndNonFiniteData) {
+    const struct {
+        const char* nombre;
+        float nu;
+        float (*valor)(uint32_t s, uint32_t k);
+    } casos[] = {
+        {"diverging", 40.0f, [](uint32_t s, uint32_t k) { return 10.0f * ((k + s) % 3); }},
+        {"one infinity", 0.05f,
+         [](uint32_t s, uint32_t k) { return s == 2 && k == 3 ? inf : 0.5f; }},
+        {"one NaN", 0.05f, [](uint32_t s, uint32_t k) { return s == 1 && k == 4 ? nan : -0.5f; }},
+        {"huge", 0.01f, [](uint32_t, uint32_t k) { return k % 2 ? 3e37f : -1e30f; }},
+        {"NaN rate", nan, [](uint32_t s, uint32_t k) { return 0.25f * (k % 5) - 0.5f * s; }},
+    };
+    for (const auto& c : casos) {
+        for (uint32_t dimension : {6u, 17u, 50u}) {
+            for (uint32_t nsalidas : {1u, 5u, 18u}) {
+                SCOPED_TRACE(testing::Message() << c.nombre << ", " << dimension << " inputs, "
+                                                << nsalidas << " outputs");
+                muestras X(5, dimension), W(dimension, nsalidas);
+                for (uint32_t s = 0; s < X.filas; ++s)
+                    for (uint32_t k = 0; k < dimension; ++k)
+                        X.m[s][k] = k % 5 == 2 ? 0.0f : c.valor(s, k);
+                rand_w(W.m, dimension, nsalidas);
+                compara(GetParam(), X, W, 3, c.nu, {true, 1.0f});
+                if (HasFatalFailure()) return;
+            }
+        }
+    }
+}
+
+// A dead input's weight overflows while the live one is settled and y stays
+// finite: from the next sample on, inf·0 makes y NaN in the plain loop, so the
+// dead input no longer adds nothing and the cycle must be trained again.
+TEST_P(Nucleo, ADeadWeightOverflowsAlone) {
+    for (uint32_t dimension : {2u, 17u, 40u}) {
+        SCOPED_TRACE(testing::Message() << dimension << " inputs");
+        muestras X(3, dimension), W(dimension, 1);
+        for (uint32_t s = 0; s < X.filas; ++s) X.m[s][0] = 1e13f;
+        W.m[0][0] = 1.0f;
+        for (uint32_t k = 1; k < dimension; ++k) W.m[k][0] = 0.5f;
+        muestras plain(W);
+        EXPECT_TRUE(std::isnan(entrena(nucleo::simple, X, plain, 2, 1e13f, {true, 1.0f})[1]));
+        compara(GetParam(), X, W, 2, 1e13f, {true, 1.0f});
+        if (HasFatalFailure()) return;
+    }
+}
+
+// NaNs of both signs in the samples and in the rate, so that products and
+// sums meet two NaNs: y[l]·W[k][l], h·y[j], d·ν, W[k][j]·x[k] and the sums
+// after them must take the first operand's sign, as the plain loop does.
+TEST_P(Nucleo, NaNsOfBothSignsTakeTheFirstOperandsSign) {
+    const float menos_nan = -nan;
+    std::mt19937 azar(15);
+    for (uint32_t dimension : {2u, 16u, 17u, 40u}) {
+        for (uint32_t nsalidas : {1u, 4u, 17u}) {
+            for (float nu : {0.3f, nan, menos_nan}) {
+                SCOPED_TRACE(testing::Message()
+                             << dimension << " inputs, " << nsalidas << " outputs, nu " << nu);
+                muestras X(4, dimension), W(dimension, nsalidas);
+                for (uint32_t s = 0; s < X.filas; ++s)
+                    for (uint32_t k = 0; k < dimension; ++k) {
+                        const uint32_t r = azar() % 6;
+                        X.m[s][k] = r == 0 ? nan : r == 1 ? menos_nan : r == 2 ? -inf : 1.0f;
+                    }
+                rand_w(W.m, dimension, nsalidas);
+                compara(GetParam(), X, W, 2, nu, {false, 1.0f});
+                if (HasFatalFailure()) return;
+                compara(GetParam(), X, W, 2, nu, {true, 1.0f});
+                if (HasFatalFailure()) return;
+            }
+        }
+    }
+}
+
+// A dead input's product that underflows is a signed zero, and the sign
+// shows: with W[1][1] = −0 and y[1] tiny, d·ν is −0 and −0 + −0 stays −0.
+TEST_P(Nucleo, ADeadInputsUnderflowKeepsItsSign) {
+    for (uint32_t dimension : {2u, 17u}) {
+        SCOPED_TRACE(testing::Message() << dimension << " inputs");
+        muestras X(2, dimension), W(dimension, 2);
+        X.m[0][0] = X.m[1][0] = 1.0f;
+        W.m[0][0] = 1.0f;
+        W.m[0][1] = 1e-30f;
+        for (uint32_t k = 1; k < dimension; ++k) {
+            X.m[0][k] = X.m[1][k] = -0.0f;
+            W.m[k][0] = 0x1p-140f;
+            W.m[k][1] = -0.0f;
+        }
+        muestras plain(W);
+        entrena(nucleo::simple, X, plain, 1, 0.5f);
+        EXPECT_TRUE(std::signbit(plain.m[1][1]) && plain.m[1][1] == 0.0f);
+        compara(GetParam(), X, W, 1, 0.5f, {true, 1.0f});
+        if (HasFatalFailure()) return;
+    }
 }
 
 }  // namespace
