@@ -102,7 +102,7 @@ __attribute__((target("avx512f"))) double pico_avx512() {
 // border lit too (inputs zero in most samples but not all).
 void imagenes(matriz X, uint32_t n, uint32_t lado, uint32_t borde, double raras) {
     std::srand(777);
-    const auto azar = [] { return static_cast<float>(std::rand()) / RAND_MAX; };
+    const auto azar = [] { return static_cast<float>(std::rand() & 0xffff) / 65536.0f; };
     for (uint32_t s = 0; s < n; ++s) {
         const bool rara = azar() < raras;
         float* x = X[s];
