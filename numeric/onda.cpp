@@ -19,9 +19,12 @@
 // operations, and compiled for each instruction set with that set's own.
 #include "numeric/onda.hpp"
 
+#if SANGER_X86
 #include <immintrin.h>
+#endif
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -62,6 +65,7 @@ void salida_inicial(const entrenamiento& e, const float* x, float* y) {
 
 }  // namespace
 
+#if SANGER_X86
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx512f"))), apply_to = function)
 #else
@@ -199,4 +203,83 @@ void ciclo_onda_avx512(entrenamiento& e, matriz X, uint32_t nmuestras, float nu,
 
 void ciclo_onda_avx2(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err) {
     avx2::ciclo(e, X, nmuestras, nu, err);
+}
+#endif  // SANGER_X86
+
+// Four lanes in the compiler's own vector types: NEON on aarch64, SSE2 on x86,
+// and on any other target whatever vector unit it has, or plain scalar code.
+// Every operation is one IEEE operation per lane, so the bits are those of
+// the other sets.
+namespace portatil {
+
+constexpr uint32_t L = 4;
+using real = float __attribute__((vector_size(16)));
+using mascara = int32_t __attribute__((vector_size(16)));  // all ones in each lane that counts
+
+inline real carga(const float* p) {
+    real v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void guarda(float* p, real v) {
+    std::memcpy(p, &v, sizeof v);
+}
+// b in the lanes of m, a elsewhere: a choice of bits, no arithmetic.
+inline real elige(real a, mascara m, real b) {
+    const mascara bits_a = __builtin_bit_cast(mascara, a), bits_b = __builtin_bit_cast(mascara, b);
+    return __builtin_bit_cast(real, (bits_b & m) | (bits_a & ~m));
+}
+inline void guarda_si(float* p, mascara m, real v) {
+    guarda(p, elige(carga(p), m, v));
+}
+// The product a·b in that order. When both are NaN the result is a's NaN on
+// x86 and on ARM alike, as in the plain loop; the compiler, free to swap the
+// operands of a written a * b, would make it b's.
+inline real mul(real a, real b) {
+#if defined(__aarch64__)
+    real r;
+    __asm__("fmul %0.4s, %1.4s, %2.4s" : "=w"(r) : "w"(a), "w"(b));
+    return r;
+#elif SANGER_X86
+    // The destination is the first operand of the product.
+    __asm__("mulps %1, %0" : "+x"(a) : "x"(b));
+    return a;
+#else
+    return a * b;
+#endif
+}
+inline real suma(real a, real b) {
+    return a + b;
+}
+inline real resta(real a, real b) {
+    return a - b;
+}
+inline real suma_si(real acc, mascara m, real v) {
+    return elige(acc, m, v + acc);
+}
+inline real difunde(float x) {
+    return real{x, x, x, x};
+}
+inline real cero() {
+    return real{};
+}
+inline mascara mascara_de(uint32_t bits) {
+    const mascara bit = {1, 2, 4, 8};
+    const int32_t b = static_cast<int32_t>(bits);
+    return (mascara{b, b, b, b} & bit) == bit;
+}
+// Every lane moves up by one; lane 0 takes the last lane of entrada.
+inline real desplaza(real v, real entrada) {
+    return __builtin_shufflevector(entrada, v, 3, 4, 5, 6);
+}
+inline float ultimo(real v) {
+    return v[3];
+}
+
+#include "numeric/onda_nucleo.inc"
+
+}  // namespace portatil
+
+void ciclo_onda_portatil(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err) {
+    portatil::ciclo(e, X, nmuestras, nu, err);
 }

@@ -68,11 +68,13 @@ class Nucleo : public testing::TestWithParam<nucleo> {
 };
 
 INSTANTIATE_TEST_SUITE_P(Todos, Nucleo,
-                         testing::Values(nucleo::prefijo, nucleo::avx2, nucleo::avx512),
+                         testing::Values(nucleo::prefijo, nucleo::avx2, nucleo::avx512,
+                                         nucleo::portatil),
                          [](const testing::TestParamInfo<nucleo>& info) {
                              switch (info.param) {
                                  case nucleo::prefijo: return "prefijo";
                                  case nucleo::avx2: return "avx2";
+                                 case nucleo::portatil: return "portatil";
                                  default: return "avx512";
                              }
                          });
@@ -141,11 +143,13 @@ TEST_P(Nucleo, SameBitsOnDegenerateData) {
     }
 }
 
-// The widest kernel the CPU runs, for networks large enough to fill it.
+// The widest kernel the CPU runs, for networks large enough to fill it: the
+// portable one wherever the x86 ones cannot run.
 TEST(NucleoPreferido, WidestSupportedForLargeNetworksPrefixForSmallOnes) {
+    EXPECT_TRUE(nucleo_soportado(nucleo::portatil));
     const nucleo ancho = nucleo_soportado(nucleo::avx512) ? nucleo::avx512
                          : nucleo_soportado(nucleo::avx2) ? nucleo::avx2
-                                                           : nucleo::prefijo;
+                                                          : nucleo::portatil;
     EXPECT_EQ(nucleo_preferido(64, 16), ancho);
     EXPECT_EQ(nucleo_preferido(784, 4), ancho);
     EXPECT_EQ(nucleo_preferido(4, 2), nucleo::prefijo);
