@@ -2,7 +2,8 @@
 # Cross builds for aarch64 and 32-bit x86 Linux, each with its whole test
 # suite under user-mode emulation, and then the same batches run by the
 # x86-64 program and by each emulated one: every output file and every
-# message must be the same bytes. The batches create no NaN, whose sign
+# message must be the same bytes, and so must the x86-64 program on CPUs
+# without AVX-512 or AVX2. The batches create no NaN, whose sign
 # alone is the CPU's.
 #
 #     .ci/cruzado.sh            (from anywhere; installs what is missing)
@@ -51,6 +52,17 @@ nativo=build-cruzado-x86-64
 cmake -S . -B "$nativo" > /dev/null
 cmake --build "$nativo" -j2 --target sanger
 corre "$lotes/x86-64" "$PWD/$nativo/sanger"
+
+# The same x86-64 program on emulated CPUs without AVX-512 (qemu's own, with
+# AVX2) and without AVX2 (Nehalem, where the portable kernel runs).
+for cpu in max Nehalem; do
+    corre "$lotes/x86-64-$cpu" qemu-x86_64 -cpu "$cpu" "$PWD/$nativo/sanger"
+    if ! diff -r "$lotes/x86-64" "$lotes/x86-64-$cpu"; then
+        echo "error: on an x86-64 $cpu CPU the program's files or messages differ" >&2
+        exit 1
+    fi
+    echo "x86-64 as $cpu CPU under qemu-x86_64: batches identical"
+done
 
 for arq in aarch64 i686; do
     inicio=$SECONDS
