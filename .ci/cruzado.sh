@@ -29,7 +29,8 @@ lotes=$(mktemp -d)
 trap 'rm -rf "$lotes"' EXIT
 mkdir "$lotes/datos"
 cp examples/iris.txt "$lotes/datos/"
-awk 'BEGIN { srand(7); for (s = 0; s < 300; s++) { for (k = 0; k < 70; k++) printf "%.4f ", rand() - 0.5; print "" } }' \
+awk 'BEGIN { srand(7); for (s = 0; s < 300; s++) {
+                       for (k = 0; k < 70; k++) printf "%.4f ", rand() - 0.5; print "" } }' \
     > "$lotes/datos/ancho.txt"
 cat > "$lotes/datos/ejecuciones" << 'RUNS'
 3
@@ -72,8 +73,9 @@ for arq in aarch64 i686; do
     cmake --build "$build" -j2
     ctest --test-dir "$build" --output-on-failure -j2
 
+    fma='\s(fn?m(add|sub)|fml[as])\s'
     if [ "$arq" = aarch64 ] &&
-        aarch64-linux-gnu-objdump -d "$build/sanger" | grep -E -m5 '\s(fn?m(add|sub)|fml[as])\s'; then
+        aarch64-linux-gnu-objdump -d "$build/sanger" | grep -E -m5 "$fma"; then
         echo "error: fused multiply-add instructions in $build/sanger" >&2
         exit 1
     fi
