@@ -6,7 +6,9 @@
 // For each size it prints the time per cycle of each kernel, its ratio to the
 // plain loop and its arithmetic rate (9 useful flops per input-output pair per
 // sample), and last the machine's peak single-precision rate without FMA.
+#if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -66,6 +68,7 @@ const char* nombre_nucleo(nucleo n) {
         case nucleo::prefijo: return "prefijo";
         case nucleo::avx2: return "avx2";
         case nucleo::avx512: return "avx512";
+        case nucleo::portatil: return "portatil";
     }
     return "?";
 }
@@ -76,6 +79,7 @@ bool mismos_pesos(matriz A, matriz B, const tamano& t) {
     return true;
 }
 
+#if defined(__x86_64__) || defined(__i386__)
 __attribute__((target("avx512f"))) double pico_avx512() {
     // Six multiply chains and six add chains, independent, in registers: as
     // many operations as the pipes can start while each waits for its last.
@@ -96,6 +100,7 @@ __attribute__((target("avx512f"))) double pico_avx512() {
     const double t = std::chrono::duration<double>(reloj::now() - inicio).count();
     return vueltas * 12.0 * 16 / t;
 }
+#endif
 
 // Images of lado × lado pixels: a few soft blobs each, with a blank border
 // of borde pixels; with raras > 0, that share of the images have their
@@ -231,7 +236,7 @@ int main() {
         std::snprintf(nombre, sizeof nombre, "%ux%u/%u", t.nmuestras, t.dimension, t.nsalidas);
         std::printf("%-16s %-8s %12.3f %9s %10.2f\n", nombre, "simple", simple * 1e3, "1.0",
                     flops / simple * 1e-9);
-        for (nucleo n : {nucleo::prefijo, nucleo::avx2, nucleo::avx512}) {
+        for (nucleo n : {nucleo::prefijo, nucleo::portatil, nucleo::avx2, nucleo::avx512}) {
             if (!nucleo_soportado(n)) continue;
             const uint32_t ciclos = std::max(1u, static_cast<uint32_t>(0.2 / simple * 10));
             un_ciclo(n, X, t, W, err);
@@ -247,8 +252,10 @@ int main() {
         libera_matriz(t.dimension, W);
     }
     muertas();
+#if defined(__x86_64__) || defined(__i386__)
     if (nucleo_soportado(nucleo::avx512))
         std::printf("peak without FMA (AVX-512 multiply and add chains): %.1f GFLOP/s\n",
                     pico_avx512() * 1e-9);
+#endif
     return 0;
 }

@@ -10,6 +10,12 @@
 #include <cstdlib>
 #include <memory>
 
+// Every operation rounds to single precision. 32-bit x86 computing on the x87
+// unit keeps 80-bit intermediates instead, and its results drift.
+#if defined(__i386__) && !defined(__SSE2_MATH__)
+#error "32-bit x86 needs SSE2 arithmetic for exact results: build with -msse2 -mfpmath=sse"
+#endif
+
 using vector = float*;
 using matriz = vector*;
 

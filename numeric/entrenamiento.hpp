@@ -16,10 +16,11 @@
 #include "matrix/hermat.hpp"
 
 enum class nucleo {
-    simple,   // the rule as written: the reference
-    prefijo,  // the running prefix, one value at a time: any CPU
-    avx2,     // the running prefix on a skewed wavefront, 8 inputs per instruction
-    avx512,   // the same, 16 inputs per instruction
+    simple,    // the rule as written: the reference
+    prefijo,   // the running prefix, one value at a time: any CPU
+    avx2,      // the running prefix on a skewed wavefront, 8 inputs per instruction
+    avx512,    // the same, 16 inputs per instruction
+    portatil,  // the same in the compiler's vector types, 4 inputs per instruction: any CPU
 };
 
 // Whether this CPU can run the kernel.

@@ -19,7 +19,9 @@
 // operations, and compiled for each instruction set with that set's own.
 #include "numeric/onda.hpp"
 
+#if SANGER_X86
 #include <immintrin.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -65,6 +67,7 @@ void salida_inicial(const entrenamiento& e, const float* x, float* y) {
 
 }  // namespace
 
+#if SANGER_X86
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx512f"))), apply_to = function)
 #else
@@ -212,4 +215,88 @@ bool ciclo_onda_avx512(entrenamiento& e, matriz X, uint32_t nmuestras, float nu,
 
 bool ciclo_onda_avx2(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err) {
     return avx2::ciclo(e, X, nmuestras, nu, err);
+}
+#endif  // SANGER_X86
+
+// Four lanes in the compiler's own vector types: NEON on aarch64, SSE2 on x86,
+// and on any other target whatever vector unit it has, or plain scalar code.
+// Every operation is one IEEE operation per lane, so the bits are those of
+// the other sets.
+namespace portatil {
+
+constexpr uint32_t L = 4;
+using real = float __attribute__((vector_size(16)));
+using mascara = int32_t __attribute__((vector_size(16)));  // all ones in each lane that counts
+
+inline real carga(const float* p) {
+    real v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void guarda(float* p, real v) {
+    std::memcpy(p, &v, sizeof v);
+}
+// b in the lanes of m, a elsewhere: a choice of bits, no arithmetic.
+inline real elige(real a, mascara m, real b) {
+    const mascara bits_a = __builtin_bit_cast(mascara, a), bits_b = __builtin_bit_cast(mascara, b);
+    return __builtin_bit_cast(real, (bits_b & m) | (bits_a & ~m));
+}
+inline void guarda_si(float* p, mascara m, real v) {
+    guarda(p, elige(carga(p), m, v));
+}
+// a·b and a + b with a first, as numeric/en_orden.hpp explains; on x86 the
+// destination is the first operand.
+inline real mul(real a, real b) {
+#if defined(__aarch64__)
+    __asm__("fmul %0.4s, %1.4s, %2.4s" : "=w"(a) : "w"(a), "w"(b));
+#elif SANGER_X86
+    __asm__("mulps %1, %0" : "+x"(a) : "x"(b));
+#else
+    a = a * b;
+#endif
+    return a;
+}
+inline real suma(real a, real b) {
+#if defined(__aarch64__)
+    __asm__("fadd %0.4s, %1.4s, %2.4s" : "=w"(a) : "w"(a), "w"(b));
+#elif SANGER_X86
+    __asm__("addps %1, %0" : "+x"(a) : "x"(b));
+#else
+    a = a + b;
+#endif
+    return a;
+}
+inline real resta(real a, real b) {
+    return a - b;
+}
+inline real suma_si(real acc, mascara m, real v) {
+    return elige(acc, m, suma(v, acc));
+}
+inline real difunde(float x) {
+    return real{x, x, x, x};
+}
+inline real cero() {
+    return real{};
+}
+inline mascara mascara_de(uint32_t bits) {
+    const mascara bit = {1, 2, 4, 8};
+    const int32_t b = static_cast<int32_t>(bits);
+    return (mascara{b, b, b, b} & bit) == bit;
+}
+// Every lane moves up by one; lane 0 takes the last lane of entrada.
+inline real desplaza(real v, real entrada) {
+    return __builtin_shufflevector(entrada, v, 3, 4, 5, 6);
+}
+inline float ultimo(real v) {
+    return v[3];
+}
+
+constexpr uint32_t LD = L / 2;
+#include "numeric/muertas.inc"
+#include "numeric/onda_nucleo.inc"
+
+}  // namespace portatil
+
+bool ciclo_onda_portatil(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err) {
+    return portatil::ciclo(e, X, nmuestras, nu, err);
 }

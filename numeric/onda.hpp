@@ -3,6 +3,14 @@
 
 #include "numeric/entrenamiento.hpp"
 
+// The AVX2 and AVX-512 kernels exist only where x86 code can run; elsewhere
+// the portable one takes their place.
+#if defined(__x86_64__) || defined(__i386__)
+#define SANGER_X86 1
+#else
+#define SANGER_X86 0
+#endif
+
 // Where W[k][j] lives in wavefront order: lane i = k / filas handles inputs
 // i·filas … i·filas + filas − 1, one slot each, and meets output j at turn
 // position (j + i) mod columnas.
@@ -16,3 +24,4 @@ inline uint64_t posicion_onda(const entrenamiento& e, uint32_t k, uint32_t j) {
 // cycle must then be trained again with every input in the wavefront).
 bool ciclo_onda_avx512(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err);
 bool ciclo_onda_avx2(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err);
+bool ciclo_onda_portatil(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err);

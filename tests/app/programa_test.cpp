@@ -109,7 +109,7 @@ TEST_F(Sanger, DegenerateSizesGiveANanErrorAndStopAfterCycleOne) {
         escribe("ejecuciones", entrada);
         resultado r = ejecuta({"-e1", "-s", "ejecuciones"});
         EXPECT_EQ(r.estado, 0);
-        EXPECT_EQ(r.errores, informe_ciclo("1", "0.300000", "-nan"));
+        EXPECT_EQ(r.errores, informe_ciclo("1", "0.300000", nan_creado().c_str()));
     }
     EXPECT_EQ(lee("autovec"), "");
 }

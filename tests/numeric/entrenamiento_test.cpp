@@ -75,11 +75,13 @@ class Nucleo : public testing::TestWithParam<nucleo> {
 };
 
 INSTANTIATE_TEST_SUITE_P(Todos, Nucleo,
-                         testing::Values(nucleo::prefijo, nucleo::avx2, nucleo::avx512),
+                         testing::Values(nucleo::prefijo, nucleo::avx2, nucleo::avx512,
+                                         nucleo::portatil),
                          [](const testing::TestParamInfo<nucleo>& info) {
                              switch (info.param) {
                                  case nucleo::prefijo: return "prefijo";
                                  case nucleo::avx2: return "avx2";
+                                 case nucleo::portatil: return "portatil";
                                  default: return "avx512";
                              }
                          });
