@@ -70,7 +70,8 @@ class Programa : public testing::Test {
         // The emulator runs the program under the name the user typed.
         const char* const emulador[] = {SANGER_EMULADOR, "-0"};
         argv.argv.insert(argv.argv.begin() + 1, const_cast<char*>(SANGER_PROGRAM));
-        argv.argv.insert(argv.argv.begin(), std::begin(emulador), std::end(emulador));
+        for (size_t i = std::size(emulador); i-- > 0;)
+            argv.argv.insert(argv.argv.begin(), const_cast<char*>(emulador[i]));
 #endif
         const std::string salida = (carpeta / ".salida").string();
         const std::string errores = (carpeta / ".errores").string();
