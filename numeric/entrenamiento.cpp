@@ -13,6 +13,31 @@ constexpr uint32_t LD = 1;
 #include "numeric/muertas.inc"
 }  // namespace escalar
 
+// Sanger's rule moves weight vector j towards the j-th principal direction.
+// With V = Wᵀ (outputs × inputs) and LT the lower triangle of a matrix:
+//
+//     ΔV = ν (y xᵀ − LT[y yᵀ] V),   per weight  ΔW[k][j] = ν y[j] (x[k] − Σ_{l≤j} y[l] W[k][l]).
+//
+// Weights change in place as they are visited: the residual for output j at
+// input k already sees W[k][0 … j−1] updated for this sample, and W[k][j] as it
+// was. The output y is computed once per sample, before any weight changes.
+void ciclo_sanger_simple(matriz X, uint32_t nmuestras, uint32_t dimension, matriz W,
+                         uint32_t nsalidas, float nu, vector y, vector err) {
+    for (uint32_t s = 0; s < nmuestras; ++s) {
+        vector x = X[s];
+        y = salsanger(W, x, y, dimension, nsalidas);
+        for (uint32_t k = 0; k < dimension; ++k) {
+            for (uint32_t j = 0; j < nsalidas; ++j) {
+                float h = x[k];
+                for (uint32_t l = 0; l <= j; ++l) h = h - por(y[l], W[k][l]);
+                float d = por(h, y[j]);
+                err[j] = mas(d * d, err[j]);
+                W[k][j] = mas(por(d, nu), W[k][j]);
+            }
+        }
+    }
+}
+
 // Input k's outputs for one sample, p starting at x[k].
 static inline void fila_prefijo(float* w, float p, const float* y, uint32_t nsalidas, float nu,
                                 float* err) {
@@ -81,8 +106,9 @@ bool nucleo_soportado(nucleo n) {
 }
 
 nucleo nucleo_preferido(uint32_t dimension, uint32_t nsalidas) {
-    // The wavefront pays for a whole lane per output below 16 outputs, and
-    // for its turns between blocks: small networks go faster one at a time.
+    // Below 16 inputs a lane of the wavefront holds at most one input, and
+    // below 4 outputs its turns between blocks cost more than the work they
+    // carry: small networks go faster one value at a time.
     if (dimension < 16 || nsalidas < 4) return nucleo::prefijo;
     if (nucleo_soportado(nucleo::avx512)) return nucleo::avx512;
     if (nucleo_soportado(nucleo::avx2)) return nucleo::avx2;

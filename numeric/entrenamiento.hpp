@@ -1,14 +1,34 @@
-// Kernels for the cycles of Sanger's rule. Every kernel gives the same bits as
-// the plain loop (ciclo_sanger_simple) on every input; they differ in speed.
+// The training's kernels: the rule written as it reads (the plain loop, the
+// reference), the same with a running prefix, and that on a skewed
+// wavefront of vector lanes (numeric/onda.cpp). They differ in speed only:
+// every kernel gives the plain loop's bits, weights and errors, on every
+// input, for these reasons.
 //
-// Why a faster kernel can match the plain loop exactly: for input k, the
-// residual of output j is x[k] − y[0]·W[k][0] − … − y[j]·W[k][j], subtracted in
-// that order, with W[k][0 … j−1] already updated for this sample. Its prefix
-// up to j−1 is therefore the very value that output j+1 starts from, rounded
-// the same way. Carrying that prefix p per input instead of recomputing it
-// makes a sample cost dimension × nsalidas, not dimension × nsalidas²/2:
-//
-//     h = p − y[j]·W[k][j];  d = h·y[j];  W[k][j] = d·ν + W[k][j];  p = p − y[j]·W[k][j]
+// 1. One rounding per operation, in the rule's order. Every product and sum
+//    is a single float operation; no multiply and add ever fuse into one
+//    rounding (-ffp-contract=off, and CI looks for fused instructions).
+//    Products and sums keep the rule's operand order (numeric/en_orden.hpp),
+//    which decides the sign of the NaN that two NaNs give.
+// 2. The running prefix. For input k the residual of output j is
+//    x[k] − y[0]·W[k][0] − … − y[j]·W[k][j], subtracted in that order with
+//    W[k][0 … j−1] already updated for this sample. Its prefix up to j−1 is
+//    the very value that output j+1 starts from, rounded the same way, so
+//    carrying it per input costs dimension × nsalidas a sample instead of
+//    dimension × nsalidas²/2:
+//        h = p − y[j]·W[k][j];  d = h·y[j];  W[k][j] = d·ν + W[k][j];  p = p − y[j]·W[k][j]
+// 3. The wavefront. Lane i owns a run of inputs and trails lane i−1 by one
+//    output, so the sums that must run in ascending k (each err[j], and the
+//    next sample's y[j] from the updated weights) pass from lane to lane in
+//    that order. Lanes and slots that stand for no input or output are
+//    masked out of every sum and store, so padding changes no bit, even with
+//    infinities and NaNs in the data.
+// 4. Inputs that are zero in every sample (separa_muertas). Each adds
+//    W[k][j]·(±0) = ±0 to y[j], which leaves it as it was, since a sum that
+//    starts at +0 is never −0; so while its weights are finite it can be
+//    left out of y. Its own steps are worked exactly in double beside the
+//    kernel (numeric/muertas.inc), and its d·d joins err[j] at its place in
+//    the sum. When one of its weights stops being finite, the cycle is
+//    trained again with every input together.
 #pragma once
 
 #include <cstdint>
@@ -83,6 +103,13 @@ void ciclo_entrenamiento(entrenamiento& e, matriz X, uint32_t nmuestras, float n
 
 // Puts the trained weights back into W and releases the kernel's memory.
 void termina_entrenamiento(entrenamiento& e);
+
+// One cycle of the rule over every sample, written exactly as the rule reads,
+// for the nsalidas² work it costs: the reference every faster path must equal
+// bit for bit. err must hold zeros on entry; it leaves with each output's sum
+// of squared weight changes.
+void ciclo_sanger_simple(matriz X, uint32_t nmuestras, uint32_t dimension, matriz W,
+                         uint32_t nsalidas, float nu, vector y, vector err);
 
 // The running prefix on the row-major weights, one value at a time.
 void ciclo_sanger_prefijo(matriz X, uint32_t nmuestras, uint32_t dimension, matriz W,

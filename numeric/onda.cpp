@@ -1,19 +1,14 @@
 // Sanger's rule on a skewed wavefront, with the inputs in the lanes of one
-// vector instruction: 16 with AVX-512, 8 with AVX2.
+// vector instruction: 16 with AVX-512, 8 with AVX2, 4 in the compiler's
+// vector types elsewhere. Why it gives the plain loop's bits is told with the
+// other kernels, in numeric/entrenamiento.hpp.
 //
 // Lane i owns the inputs k = i·B + r (B slots, r = 0 … B−1) and walks the
 // outputs j = 0, 1, … of each sample, one block of B steps per output, lane i
-// one block behind lane i−1. So when lane i meets output j, lane i−1 has just
-// finished it: the sums that must run in ascending k (each err[j], and the
-// next sample's output y[j] from the freshly updated weights) simply pass
-// from lane to lane, one lane per block, and every addition happens in the
-// same order as in the plain loop. Lanes on later outputs run ahead into the
-// next sample, so samples follow each other without a separate pass.
-//
-// Per slot the running prefix p carries the residual (see entrenamiento.hpp).
-// Lanes and slots that stand for no real input or output are masked out of
-// every sum and every stored weight, so padding changes no bit, even when the
-// data hold infinities or NaNs.
+// one block behind lane i−1: when lane i meets output j, lane i−1 has just
+// finished it and hands over err[j] and the next sample's partial y[j].
+// Lanes on later outputs run ahead into the next sample, so samples follow
+// each other without a separate pass.
 //
 // The kernel is written once (onda_nucleo.inc) over a handful of vector
 // operations, and compiled for each instruction set with that set's own.

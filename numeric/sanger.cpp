@@ -33,31 +33,6 @@ void displaynet(int ciclo, float nu, float error) {
                  ciclo, static_cast<double>(nu), static_cast<double>(error));
 }
 
-// Sanger's rule moves weight vector j towards the j-th principal direction.
-// With V = Wᵀ (outputs × inputs) and LT the lower triangle of a matrix:
-//
-//     ΔV = ν (y xᵀ − LT[y yᵀ] V),   per weight  ΔW[k][j] = ν y[j] (x[k] − Σ_{l≤j} y[l] W[k][l]).
-//
-// Weights change in place as they are visited: the residual for output j at
-// input k already sees W[k][0 … j−1] updated for this sample, and W[k][j] as it
-// was. The output y is computed once per sample, before any weight changes.
-void ciclo_sanger_simple(matriz X, uint32_t nmuestras, uint32_t dimension, matriz W,
-                         uint32_t nsalidas, float nu, vector y, vector err) {
-    for (uint32_t s = 0; s < nmuestras; ++s) {
-        vector x = X[s];
-        y = salsanger(W, x, y, dimension, nsalidas);
-        for (uint32_t k = 0; k < dimension; ++k) {
-            for (uint32_t j = 0; j < nsalidas; ++j) {
-                float h = x[k];
-                for (uint32_t l = 0; l <= j; ++l) h = h - por(y[l], W[k][l]);
-                float d = por(h, y[j]);
-                err[j] = mas(d * d, err[j]);
-                W[k][j] = mas(por(d, nu), W[k][j]);
-            }
-        }
-    }
-}
-
 // The same float as the 32-bit product whenever that one does not wrap.
 float divisor_error(uint32_t dimension, uint32_t nmuestras) {
     return static_cast<float>(uint64_t{dimension} * nmuestras);

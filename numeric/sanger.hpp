@@ -27,10 +27,3 @@ matriz sanger(uint32_t nmuestras, uint32_t dimension, matriz X, uint32_t nsalida
 // The divisor of a cycle's error, dimension × nmuestras as a float, formed in
 // 64 bits so that large data sets do not wrap it.
 float divisor_error(uint32_t dimension, uint32_t nmuestras);
-
-// One cycle of the rule over every sample, written exactly as the rule reads,
-// for the nsalidas² work it costs: the reference every faster path must equal
-// bit for bit. err must hold zeros on entry; it leaves with each output's sum
-// of squared weight changes.
-void ciclo_sanger_simple(matriz X, uint32_t nmuestras, uint32_t dimension, matriz W,
-                         uint32_t nsalidas, float nu, vector y, vector err);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "numeric/entrenamiento.hpp"
 #include "tests/comun.hpp"
 
 namespace {
