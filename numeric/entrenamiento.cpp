@@ -184,8 +184,8 @@ static float& peso(entrenamiento& e, uint32_t k, uint32_t j) {
 // subnormal values, and on many CPUs each vector multiplication that meets
 // one of those costs a hundred times a normal one. So its weights are held
 // at zero where the vector instructions run, and its own steps are worked
-// exactly beside them (numeric/muertas.inc), their d·d handed to err[j] at
-// its place in the sum. If a weight of theirs overflows or becomes NaN the
+// beside them with the same results (numeric/muertas.inc), their d·d handed
+// to err[j] at its place in the sum. If a weight of theirs overflows or becomes NaN the
 // cycle is trained again with every input together.
 void separa_muertas(entrenamiento& e, matriz X, uint32_t nmuestras) {
     if (e.tipo == nucleo::simple || nmuestras == 0) return;

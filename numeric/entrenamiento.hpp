@@ -25,9 +25,10 @@
 // 4. Inputs that are zero in every sample (separa_muertas). Each adds
 //    W[k][j]·(±0) = ±0 to y[j], which leaves it as it was, since a sum that
 //    starts at +0 is never −0; so while its weights are finite it can be
-//    left out of y. Its own steps are worked exactly in double beside the
-//    kernel (numeric/muertas.inc), and its d·d joins err[j] at its place in
-//    the sum. When one of its weights stops being finite, the cycle is
+//    left out of y. Its own steps are worked beside the kernel, with the
+//    same float results but no subnormal float in the common cases
+//    (numeric/muertas.inc), and its d·d joins err[j] at its place in the
+//    sum. When one of its weights stops being finite, the cycle is
 //    trained again with every input together.
 #pragma once
 
