@@ -5,10 +5,7 @@
 // instruction written here keeps them.
 #pragma once
 
-#if defined(__i386__) && !defined(__SSE2_MATH__)
-#error \
-    "float arithmetic must be SSE2 on 32-bit x86 (-msse2 -mfpmath=sse): x87 keeps excess precision"
-#endif
+#include "matrix/hermat.hpp"  // which refuses 32-bit x86 without SSE2 arithmetic
 
 // a·b
 inline float por(float a, float b) {
