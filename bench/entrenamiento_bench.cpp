@@ -180,11 +180,7 @@ void muertas() {
         media(X, t.nmuestras, t.dimension, medias);
         mean0(t.nmuestras, t.dimension, X, medias);
         uint32_t nmuertas = 0;
-        for (uint32_t k = 0; k < t.dimension; ++k) {
-            uint32_t s = 0;
-            while (s < t.nmuestras && X[s][k] == 0.0f) ++s;
-            nmuertas += s == t.nmuestras;
-        }
+        for (uint32_t k = 0; k < t.dimension; ++k) nmuertas += entrada_muerta(X, t.nmuestras, k);
         const double muertas = entrena(X, t, c.alfa, c.ciclos, false, W);
         const double aparte = entrena(X, t, c.alfa, c.ciclos, true, V);
         const bool iguales = mismos_pesos(W, V, t);

@@ -178,6 +178,12 @@ static float& peso(entrenamiento& e, uint32_t k, uint32_t j) {
     return e.bloque != nullptr ? e.pesos[posicion_onda(e, k, j)] : e.W[k][j];
 }
 
+bool entrada_muerta(matriz X, uint32_t nmuestras, uint32_t k) {
+    uint32_t s = 0;
+    while (s < nmuestras && X[s][k] == 0.0f) ++s;
+    return s == nmuestras;
+}
+
 // An input that is zero in every sample adds W[k][j]·(±0) = ±0 to each y[j],
 // which leaves y[j] as it was (a sum that starts at +0 is never −0), as long
 // as its weights are finite. Its weights then only shrink, towards tiny and
@@ -190,11 +196,7 @@ static float& peso(entrenamiento& e, uint32_t k, uint32_t j) {
 void separa_muertas(entrenamiento& e, matriz X, uint32_t nmuestras) {
     if (e.tipo == nucleo::simple || nmuestras == 0) return;
     uint32_t n = 0;
-    for (uint32_t k = 0; k < e.dimension; ++k) {
-        uint32_t s = 0;
-        while (s < nmuestras && X[s][k] == 0.0f) ++s;
-        n += s == nmuestras;
-    }
+    for (uint32_t k = 0; k < e.dimension; ++k) n += entrada_muerta(X, nmuestras, k);
     if (n == 0) return;
 
     const uint32_t M = e.nsalidas;
@@ -212,9 +214,7 @@ void separa_muertas(entrenamiento& e, matriz X, uint32_t nmuestras) {
     if (e.bloque != nullptr) e.inyeccion = static_cast<float*>(reserva_ceros(vivos, sizeof(float)));
 
     for (uint32_t k = 0; k < e.dimension; ++k) {
-        uint32_t s = 0;
-        while (s < nmuestras && X[s][k] == 0.0f) ++s;
-        if (s < nmuestras) continue;
+        if (!entrada_muerta(X, nmuestras, k)) continue;
         for (uint32_t j = 0; j < M; ++j) {
             e.pesos_muertos[uint64_t{j} * e.ancho_muertas + e.nmuertas] = peso(e, k, j);
             peso(e, k, j) = 0.0f;
@@ -234,28 +234,19 @@ static void junta_muertas(entrenamiento& e) {
     e.nmuertas = 0;
 }
 
-// The live weights, in the kernel's layout, to or from the copy.
+// The live weights, in the kernel's layout, and the dead ones, to the copy
+// (guarda) or back from it.
 static void copia_pesos(entrenamiento& e, bool guarda) {
-    const uint64_t pesos = uint64_t{e.ancho_muertas} * e.nsalidas;
-    if (e.bloque != nullptr) {
-        const uint64_t n = uint64_t{e.filas} * e.carriles * e.columnas;
-        if (guarda)
-            std::memcpy(e.copia, e.pesos, n * sizeof(float));
-        else
-            std::memcpy(e.pesos, e.copia, n * sizeof(float));
-    } else {
-        for (uint32_t k = 0; k < e.dimension; ++k) {
-            float* copia = e.copia + uint64_t{k} * e.nsalidas;
-            if (guarda)
-                std::memcpy(copia, e.W[k], e.nsalidas * sizeof(float));
-            else
-                std::memcpy(e.W[k], copia, e.nsalidas * sizeof(float));
-        }
-    }
-    if (guarda)
-        std::memcpy(e.copia_muertos, e.pesos_muertos, pesos * sizeof(double));
+    const auto copia = [guarda](void* original, void* guardado, uint64_t bytes) {
+        std::memcpy(guarda ? guardado : original, guarda ? original : guardado, bytes);
+    };
+    if (e.bloque != nullptr)
+        copia(e.pesos, e.copia, uint64_t{e.filas} * e.carriles * e.columnas * sizeof(float));
     else
-        std::memcpy(e.pesos_muertos, e.copia_muertos, pesos * sizeof(double));
+        for (uint32_t k = 0; k < e.dimension; ++k)
+            copia(e.W[k], e.copia + uint64_t{k} * e.nsalidas, e.nsalidas * sizeof(float));
+    copia(e.pesos_muertos, e.copia_muertos,
+          uint64_t{e.ancho_muertas} * e.nsalidas * sizeof(double));
 }
 
 // One cycle of the kernel; false when a dead input's weight stopped being finite.

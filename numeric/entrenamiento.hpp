@@ -87,6 +87,9 @@ struct entrenamiento {
 // Takes W for the training; it is not to be read until termina_entrenamiento.
 entrenamiento empieza_entrenamiento(nucleo tipo, matriz W, uint32_t dimension, uint32_t nsalidas);
 
+// Whether input k is ±0 in every one of the nmuestras rows of X.
+bool entrada_muerta(matriz X, uint32_t nmuestras, uint32_t k);
+
 // Keeps the inputs that are zero in every row of X apart from the others
 // (see numeric/entrenamiento.cpp), if there are any. Call right after
 // empieza_entrenamiento; the results keep their bits either way.
