@@ -123,8 +123,6 @@ inline float ultimo(real v) {
     return _mm_cvtss_f32(_mm_permute_ps(_mm512_maskz_extractf32x4_ps(0xf, v, 3), 0xff));
 }
 
-constexpr uint32_t LD = L / 2;  // doubles in one vector
-#include "numeric/muertas.inc"
 #include "numeric/onda_nucleo.inc"
 
 }  // namespace avx512
@@ -193,8 +191,6 @@ inline float ultimo(real v) {
     return _mm_cvtss_f32(_mm_permute_ps(_mm256_extractf128_ps(v, 1), 0xff));
 }
 
-constexpr uint32_t LD = L / 2;
-#include "numeric/muertas.inc"
 #include "numeric/onda_nucleo.inc"
 
 }  // namespace avx2
@@ -286,8 +282,6 @@ inline float ultimo(real v) {
     return v[3];
 }
 
-constexpr uint32_t LD = L / 2;
-#include "numeric/muertas.inc"
 #include "numeric/onda_nucleo.inc"
 
 }  // namespace portatil
