@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "numeric/entrenamiento.hpp"
+#include "numeric/hilos.hpp"
 #include "numeric/sanger.hpp"
 #include "numeric/vectores.hpp"
 
@@ -31,23 +32,24 @@ struct tamano {
 
 // One cycle of a kernel from the pseudo-random start: its weights into W and
 // its errors into err, for the comparison of bits.
-void un_ciclo(nucleo n, matriz X, const tamano& t, matriz W, std::vector<float>& err) {
+void un_ciclo(nucleo n, matriz X, const tamano& t, matriz W, std::vector<float>& err,
+              uint32_t hilos = 1) {
     std::vector<float> y(t.nsalidas);
     rand_w(W, t.dimension, t.nsalidas);
     std::fill(err.begin(), err.end(), 0.0f);
-    entrenamiento e = empieza_entrenamiento(n, W, t.dimension, t.nsalidas);
+    entrenamiento e = empieza_entrenamiento(n, W, t.dimension, t.nsalidas, hilos);
     ciclo_entrenamiento(e, X, t.nmuestras, 0.001f, y.data(), err.data());
     termina_entrenamiento(e);
 }
 
 // Seconds per cycle of a kernel, the best of a few runs of ciclos cycles.
-double mide(nucleo n, matriz X, const tamano& t, uint32_t ciclos) {
+double mide(nucleo n, matriz X, const tamano& t, uint32_t ciclos, uint32_t hilos = 1) {
     double mejor = 1e30;
     matriz W = reserva_matriz(t.dimension, t.nsalidas);
     std::vector<float> y(t.nsalidas), err(t.nsalidas);
     for (int vez = 0; vez < 7; ++vez) {
         rand_w(W, t.dimension, t.nsalidas);
-        entrenamiento e = empieza_entrenamiento(n, W, t.dimension, t.nsalidas);
+        entrenamiento e = empieza_entrenamiento(n, W, t.dimension, t.nsalidas, hilos);
         const auto inicio = reloj::now();
         for (uint32_t c = 0; c < ciclos; ++c) {
             std::fill(err.begin(), err.end(), 0.0f);
@@ -101,6 +103,51 @@ __attribute__((target("avx512f"))) double pico_avx512() {
     return vueltas * 12.0 * 16 / t;
 }
 #endif
+
+// Samples of uniform values in [-1, 1], the same for every size.
+matriz aleatorias(const tamano& t) {
+    matriz X = reserva_matriz(t.nmuestras, t.dimension);
+    std::srand(12345);
+    for (uint32_t s = 0; s < t.nmuestras; ++s)
+        for (uint32_t k = 0; k < t.dimension; ++k)
+            X[s][k] = static_cast<float>(std::rand() % 2001 - 1000) / 1000.0f;
+    return X;
+}
+
+// The chosen kernel on one thread against the same on every core this
+// process may use, outputs split among them.
+void hilos() {
+    const uint32_t nucleos = nucleos_disponibles();
+    std::printf("\none thread against %u, the chosen kernel\n", nucleos);
+    std::printf("%-16s %-8s %10s %10s %8s %s\n", "size", "kernel", "1 (ms)", "all (ms)", "ratio",
+                "bits");
+    const tamano tamanos[] = {{1797, 64, 16},  {2000, 784, 32}, {5000, 256, 64}, {2000, 784, 64},
+                              {5000, 64, 32},  {5000, 128, 32}, {2000, 256, 32}, {300, 784, 32},
+                              {1000, 784, 24}, {2000, 784, 48}};
+    for (const tamano& t : tamanos) {
+        matriz X = aleatorias(t);
+        matriz uno = reserva_matriz(t.dimension, t.nsalidas);
+        matriz todos = reserva_matriz(t.dimension, t.nsalidas);
+        std::vector<float> err_uno(t.nsalidas), err_todos(t.nsalidas);
+        const nucleo n = nucleo_preferido(t.dimension, t.nsalidas);
+        un_ciclo(n, X, t, uno, err_uno);
+        un_ciclo(n, X, t, todos, err_todos, nucleos);
+        const bool iguales = mismos_pesos(uno, todos, t) &&
+                             std::memcmp(err_uno.data(), err_todos.data(), t.nsalidas * 4) == 0;
+        const uint32_t ciclos = std::max(
+            3u, static_cast<uint32_t>(2e8 / (double{1} * t.nmuestras * t.dimension * t.nsalidas)));
+        const double s1 = mide(n, X, t, ciclos), sn = mide(n, X, t, ciclos, nucleos);
+        char nombre[32];
+        std::snprintf(nombre, sizeof nombre, "%ux%u/%u", t.nmuestras, t.dimension, t.nsalidas);
+        std::printf(
+            "%-16s %-8s %10.3f %10.3f %8.2f %s%s\n", nombre, nombre_nucleo(n), s1 * 1e3, sn * 1e3,
+            s1 / sn, iguales ? "same" : "DIFFERENT",
+            hilos_preferidos(n, t.dimension, t.nsalidas, t.nmuestras) > 1 ? "  (chosen)" : "");
+        libera_matriz(t.nmuestras, X);
+        libera_matriz(t.dimension, uno);
+        libera_matriz(t.dimension, todos);
+    }
+}
 
 // Images of lado × lado pixels: a few soft blobs each, with a blank border
 // of borde pixels; with raras > 0, that share of the images have their
@@ -217,11 +264,7 @@ int main() {
     std::printf("%-16s %-8s %12s %9s %10s %s\n", "size", "kernel", "ms/cycle", "speed-up",
                 "GFLOP/s", "bits");
     for (const tamano& t : tamanos) {
-        matriz X = reserva_matriz(t.nmuestras, t.dimension);
-        std::srand(12345);
-        for (uint32_t s = 0; s < t.nmuestras; ++s)
-            for (uint32_t k = 0; k < t.dimension; ++k)
-                X[s][k] = static_cast<float>(std::rand() % 2001 - 1000) / 1000.0f;
+        matriz X = aleatorias(t);
         matriz referencia = reserva_matriz(t.dimension, t.nsalidas);
         matriz W = reserva_matriz(t.dimension, t.nsalidas);
         std::vector<float> err_ref(t.nsalidas), err(t.nsalidas);
@@ -247,6 +290,7 @@ int main() {
         libera_matriz(t.dimension, referencia);
         libera_matriz(t.dimension, W);
     }
+    hilos();
     muertas();
 #if defined(__x86_64__) || defined(__i386__)
     if (nucleo_soportado(nucleo::avx512))

@@ -1,10 +1,14 @@
 #include "numeric/entrenamiento.hpp"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 
 #include "numeric/en_orden.hpp"
+#include "numeric/hilos.hpp"
 #include "numeric/onda.hpp"
 #include "numeric/sanger.hpp"
 
@@ -116,6 +120,23 @@ nucleo nucleo_preferido(uint32_t dimension, uint32_t nsalidas) {
     return nucleo::portatil;
 }
 
+// The lanes of the kernel's instructions; none for the kernels without a wavefront.
+static uint32_t carriles_de(nucleo tipo) {
+    switch (tipo) {
+        case nucleo::avx512: return 16;
+        case nucleo::avx2: return 8;
+        case nucleo::portatil: return 4;
+        default: return 0;
+    }
+}
+
+uint32_t hilos_preferidos(nucleo tipo, uint32_t dimension, uint32_t nsalidas, uint32_t nmuestras) {
+    const uint32_t carriles = carriles_de(tipo);
+    if (carriles == 0 || dimension < 64 || uint64_t{dimension} * nsalidas * nmuestras < (1u << 22))
+        return 1;
+    return std::min(nucleos_disponibles(), (nsalidas + carriles - 1) / carriles);
+}
+
 // The wavefront's memory: weights, prefixes, each lane's next inputs, two
 // samples in lane order and the two rings, in one block aligned for whole-vector access.
 static void reserva_onda(entrenamiento& e, uint32_t carriles) {
@@ -146,20 +167,8 @@ static void reserva_onda(entrenamiento& e, uint32_t carriles) {
         for (uint32_t i = 0; i < carriles; ++i)
             if (uint64_t{i} * e.filas + r < e.dimension) e.carriles_validos[r] |= 1u << i;
     for (uint32_t k = 0; k < e.dimension; ++k)
-        for (uint32_t j = 0; j < e.nsalidas; ++j) e.pesos[posicion_onda(e, k, j)] = e.W[k][j];
-}
-
-entrenamiento empieza_entrenamiento(nucleo tipo, matriz W, uint32_t dimension, uint32_t nsalidas) {
-    entrenamiento e;
-    e.W = W;
-    e.dimension = dimension;
-    e.nsalidas = nsalidas;
-    // With no input or no output there is nothing to speed up.
-    e.tipo = tipo == nucleo::simple || dimension == 0 || nsalidas == 0 ? nucleo::simple : tipo;
-    if (e.tipo == nucleo::avx512) reserva_onda(e, 16);
-    if (e.tipo == nucleo::avx2) reserva_onda(e, 8);
-    if (e.tipo == nucleo::portatil) reserva_onda(e, 4);
-    return e;
+        for (uint32_t j = 0; j < e.nsalidas; ++j)
+            e.pesos[posicion_onda(e, k, j)] = e.W[k][e.salida0 + j];
 }
 
 // A zeroed block of n values of tam bytes, aligned for whole-vector access;
@@ -171,6 +180,66 @@ static void* reserva_ceros(uint64_t n, size_t tam) {
     void* p = std::aligned_alloc(64, bytes);
     if (p == nullptr) error_fatal("Falta memoria");
     return std::memset(p, 0, bytes);
+}
+
+// The outputs in npartes runs, one wavefront each, with a ring of residuals
+// between each part and the next. A part hands on the residuals it ends a
+// sample with as its lanes start the next one, which is exact only if it has
+// no spare columns: every part but the last has at least a lane's width of
+// outputs.
+static void reparte_salidas(entrenamiento& e, uint32_t npartes, uint32_t carriles) {
+    const uint32_t M = e.nsalidas, parejo = M / npartes;
+    e.npartes = npartes;
+    e.partes = new entrenamiento[npartes];
+    uint32_t salida0 = 0;
+    for (uint32_t t = 0; t < npartes; ++t) {
+        entrenamiento& p = e.partes[t];
+        p.tipo = e.tipo;
+        p.W = e.W;
+        p.dimension = e.dimension;
+        p.salida0 = salida0;
+        if (parejo >= carriles)  // the remainder spread over the last parts
+            p.nsalidas = parejo + (t >= npartes - M % npartes ? 1 : 0);
+        else
+            p.nsalidas = t + 1 < npartes ? carriles : M - salida0;
+        salida0 += p.nsalidas;
+        reserva_onda(p, carriles);
+        if (t == 0) continue;
+        // Enough samples in the ring for the parts to drift apart by a few
+        // without waiting on each other, in at most 256 KiB.
+        entrega* d = new entrega;
+        d->paso_vivas = (uint64_t{p.filas} * carriles + 15) / 16 * 16;
+        d->huecos =
+            static_cast<uint32_t>(std::clamp<uint64_t>((256 << 10) / (d->paso_vivas * 4), 4, 64));
+        d->vivas = static_cast<float*>(reserva_ceros(d->paso_vivas * d->huecos, sizeof(float)));
+        e.partes[t - 1].da = d;
+        e.partes[t - 1].entregadas =
+            static_cast<float*>(reserva_ceros(d->paso_vivas, sizeof(float)));
+        p.recibe = d;
+    }
+}
+
+entrenamiento empieza_entrenamiento(nucleo tipo, matriz W, uint32_t dimension, uint32_t nsalidas,
+                                    uint32_t hilos) {
+    entrenamiento e;
+    e.W = W;
+    e.dimension = dimension;
+    e.nsalidas = nsalidas;
+    // With no input or no output there is nothing to speed up.
+    e.tipo = tipo == nucleo::simple || dimension == 0 || nsalidas == 0 ? nucleo::simple : tipo;
+    const uint32_t carriles = carriles_de(e.tipo);
+    if (carriles == 0) return e;
+    const uint32_t npartes = std::min(hilos, (nsalidas + carriles - 1) / carriles);
+    if (npartes > 1 && (e.trabajadores = forma_cuadrilla(npartes)) != nullptr)
+        reparte_salidas(e, npartes, carriles);
+    else
+        reserva_onda(e, carriles);
+    return e;
+}
+
+// The training itself, or its parts when split among threads.
+static std::span<entrenamiento> partes_de(entrenamiento& e) {
+    return e.npartes > 0 ? std::span(e.partes, e.npartes) : std::span(&e, 1);
 }
 
 // Where the weight of input k for output j lives while the kernel trains.
@@ -193,8 +262,7 @@ bool entrada_muerta(matriz X, uint32_t nmuestras, uint32_t k) {
 // beside them with the same results (numeric/muertas.inc), their d·d handed
 // to err[j] at its place in the sum. If a weight of theirs overflows or becomes NaN the
 // cycle is trained again with every input together.
-void separa_muertas(entrenamiento& e, matriz X, uint32_t nmuestras) {
-    if (e.tipo == nucleo::simple || nmuestras == 0) return;
+static void separa_muertas_de(entrenamiento& e, matriz X, uint32_t nmuestras) {
     uint32_t n = 0;
     for (uint32_t k = 0; k < e.dimension; ++k) n += entrada_muerta(X, nmuestras, k);
     if (n == 0) return;
@@ -222,6 +290,20 @@ void separa_muertas(entrenamiento& e, matriz X, uint32_t nmuestras) {
         if (e.bloque != nullptr)
             e.lugares_muertas[e.nmuertas] = k % e.filas * e.carriles + k / e.filas;
         e.filas_muertas[e.nmuertas++] = k;
+    }
+}
+
+void separa_muertas(entrenamiento& e, matriz X, uint32_t nmuestras) {
+    if (e.tipo == nucleo::simple || nmuestras == 0) return;
+    for (entrenamiento& p : partes_de(e)) {
+        separa_muertas_de(p, X, nmuestras);
+        // The parts after the first start their dead inputs' residuals from
+        // the ones the part before hands on.
+        if (entrega* d = p.recibe; d != nullptr && p.nmuertas > 0) {
+            d->paso_muertas = p.ancho_muertas;
+            d->muertas =
+                static_cast<double*>(reserva_ceros(d->paso_muertas * d->huecos, sizeof(double)));
+        }
     }
 }
 
@@ -273,23 +355,74 @@ static bool ciclo_nucleo(entrenamiento& e, matriz X, uint32_t nmuestras, float n
     return true;
 }
 
+// One cycle of every part, each on its own thread.
+struct ciclo_en_partes {
+    entrenamiento* partes;
+    matriz X;
+    uint32_t nmuestras;
+    float nu;
+    vector err;
+    std::atomic<bool> finitos{true};
+};
+
+static void ciclo_de_parte(void* contexto, uint32_t i) {
+    ciclo_en_partes& c = *static_cast<ciclo_en_partes*>(contexto);
+    entrenamiento& p = c.partes[i];
+    if (!ciclo_nucleo(p, c.X, c.nmuestras, c.nu, nullptr, c.err + p.salida0))
+        c.finitos.store(false, std::memory_order_relaxed);
+}
+
+// One cycle of the training, on its parts' threads if it has any; false
+// when a dead input's weight stopped being finite.
+static bool ciclo_completo(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector y,
+                           vector err) {
+    if (e.npartes == 0 || nmuestras == 0) return ciclo_nucleo(e, X, nmuestras, nu, y, err);
+    for (entrenamiento& p : partes_de(e))
+        if (p.recibe != nullptr) {
+            p.recibe->escritas.store(0, std::memory_order_relaxed);
+            p.recibe->leidas.store(0, std::memory_order_relaxed);
+        }
+    ciclo_en_partes c{e.partes, X, nmuestras, nu, err};
+    trabaja(*e.trabajadores, ciclo_de_parte, &c);
+    return c.finitos.load(std::memory_order_relaxed);
+}
+
 void ciclo_entrenamiento(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector y,
                          vector err) {
-    if (e.nmuertas > 0) copia_pesos(e, true);
-    if (ciclo_nucleo(e, X, nmuestras, nu, y, err)) return;
+    const std::span<entrenamiento> partes = partes_de(e);
+    const bool con_muertas = partes[0].nmuertas > 0;
+    if (con_muertas)
+        for (entrenamiento& p : partes) copia_pesos(p, true);
+    if (ciclo_completo(e, X, nmuestras, nu, y, err)) return;
     // A dead input's weight is no longer finite, so it no longer adds
     // nothing to y: the cycle starts again with every input together.
-    copia_pesos(e, false);
-    junta_muertas(e);
+    for (entrenamiento& p : partes) {
+        copia_pesos(p, false);
+        junta_muertas(p);
+    }
     for (uint32_t j = 0; j < e.nsalidas; ++j) err[j] = 0.0f;
-    ciclo_nucleo(e, X, nmuestras, nu, y, err);
+    ciclo_completo(e, X, nmuestras, nu, y, err);
 }
 
 void termina_entrenamiento(entrenamiento& e) {
+    if (e.npartes > 0) {
+        disuelve(e.trabajadores);
+        for (entrenamiento& p : partes_de(e)) termina_entrenamiento(p);
+        delete[] e.partes;
+        e = entrenamiento{};
+        return;
+    }
+    if (e.da != nullptr) {  // each ring belongs to the part that writes it
+        std::free(e.da->vivas);
+        std::free(e.da->muertas);
+        delete e.da;
+        std::free(e.entregadas);
+    }
     junta_muertas(e);
     if (e.bloque != nullptr) {
         for (uint32_t k = 0; k < e.dimension; ++k)
-            for (uint32_t j = 0; j < e.nsalidas; ++j) e.W[k][j] = e.pesos[posicion_onda(e, k, j)];
+            for (uint32_t j = 0; j < e.nsalidas; ++j)
+                e.W[k][e.salida0 + j] = e.pesos[posicion_onda(e, k, j)];
     }
     std::free(e.bloque);
     std::free(e.carriles_validos);

@@ -22,7 +22,13 @@
 //    that order. Lanes and slots that stand for no input or output are
 //    masked out of every sum and store, so padding changes no bit, even with
 //    infinities and NaNs in the data.
-// 4. Inputs that are zero in every sample (separa_muertas). Each adds
+// 4. Outputs split among threads. For input k the
+//    residual that output j starts from depends on outputs 0 … j−1 only, so
+//    a thread can own a run of outputs if it starts each input's residual
+//    where the thread with the outputs below left it, sample by sample. Each
+//    err[j] and each y[j] is then summed whole by one thread, in the same
+//    order as before; only the residuals cross, one way.
+// 5. Inputs that are zero in every sample (separa_muertas). Each adds
 //    W[k][j]·(±0) = ±0 to y[j], which leaves it as it was, since a sum that
 //    starts at +0 is never −0; so while its weights are finite it can be
 //    left out of y. Its own steps are worked beside the kernel, with the
@@ -35,6 +41,9 @@
 #include <cstdint>
 
 #include "matrix/hermat.hpp"
+
+struct entrega;    // numeric/onda.hpp
+struct cuadrilla;  // numeric/hilos.hpp
 
 enum class nucleo {
     simple,    // the rule as written: the reference
@@ -82,10 +91,32 @@ struct entrenamiento {
     float* copia = nullptr;       // the live weights at the start of a cycle, to go back to
     double* copia_muertos = nullptr;
     float* inyeccion = nullptr;  // wavefront order: the dead inputs' d·d, zero elsewhere
+
+    // Outputs split among threads: each part is a
+    // training of its own for a run of the outputs, on a thread of the crew.
+    uint32_t npartes = 0;
+    entrenamiento* partes = nullptr;
+    cuadrilla* trabajadores = nullptr;
+    // In a part: the first of W's outputs that it trains, and where it takes
+    // each sample's residuals from (the part before) and hands its own to.
+    uint32_t salida0 = 0;
+    entrega* recibe = nullptr;
+    entrega* da = nullptr;
+    float* entregadas = nullptr;  // the residuals for da, as the lanes end a sample
 };
 
 // Takes W for the training; it is not to be read until termina_entrenamiento.
-entrenamiento empieza_entrenamiento(nucleo tipo, matriz W, uint32_t dimension, uint32_t nsalidas);
+// A wavefront kernel splits the outputs among up to hilos threads, fewer
+// where the outputs are too few for so many parts; the results keep their
+// bits either way.
+entrenamiento empieza_entrenamiento(nucleo tipo, matriz W, uint32_t dimension, uint32_t nsalidas,
+                                    uint32_t hilos = 1);
+
+// The threads worth using for a training of these sizes: where the outputs
+// split into parts of at least a lane's width each, and the network is large
+// enough for the work of a sample to outweigh the threads' handing over; at
+// most the cores this process may use.
+uint32_t hilos_preferidos(nucleo tipo, uint32_t dimension, uint32_t nsalidas, uint32_t nmuestras);
 
 // Whether input k is ±0 in every one of the nmuestras rows of X.
 bool entrada_muerta(matriz X, uint32_t nmuestras, uint32_t k);

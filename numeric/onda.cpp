@@ -23,6 +23,7 @@
 #include <utility>
 
 #include "numeric/en_orden.hpp"
+#include "numeric/hilos.hpp"
 
 namespace {
 
@@ -123,6 +124,53 @@ inline float ultimo(real v) {
     return _mm_cvtss_f32(_mm_permute_ps(_mm512_maskz_extractf32x4_ps(0xf, v, 3), 0xff));
 }
 
+// traspone in registers: sixteen slots at a time, each lane's run of inputs
+// loaded whole and turned into sixteen slots by the usual three rounds of
+// shuffles.
+inline void coloca(const entrenamiento& e, const float* x, float* destino) {
+    if (x == nullptr) return traspone(e, x, destino);
+    const uint32_t B = e.filas, D = e.dimension;
+    for (uint32_t r0 = 0; r0 < B; r0 += L) {
+        __m512 f[L], t[L];
+        for (uint32_t i = 0; i < L; ++i) {
+            // Lane i's inputs from slot r0, and after them the next lane's,
+            // which go to slots past B and are not stored; near the end of x,
+            // a masked load (slow on some CPUs) stops at the last input.
+            const uint64_t inicio = uint64_t{i} * B + r0;
+            if (inicio + L <= D) {
+                f[i] = _mm512_loadu_ps(x + inicio);
+            } else {
+                const uint32_t n = inicio >= D ? 0 : static_cast<uint32_t>(D - inicio);
+                f[i] = _mm512_maskz_loadu_ps(static_cast<__mmask16>((1u << n) - 1),
+                                             x + std::min<uint64_t>(inicio, D));
+            }
+        }
+        // After each round, f or t holds in vector 4a + b, at place 4q + c
+        // of the 128-bit quarter q, the input of slot r0 + 4q + b of lane 4a + c.
+        for (uint32_t i = 0; i < L; i += 2) {
+            t[i] = _mm512_maskz_unpacklo_ps(0xffff, f[i], f[i + 1]);
+            t[i + 1] = _mm512_maskz_unpackhi_ps(0xffff, f[i], f[i + 1]);
+        }
+        for (uint32_t i = 0; i < L; i += 4) {
+            f[i] = _mm512_maskz_shuffle_ps(0xffff, t[i], t[i + 2], 0x44);
+            f[i + 1] = _mm512_maskz_shuffle_ps(0xffff, t[i], t[i + 2], 0xee);
+            f[i + 2] = _mm512_maskz_shuffle_ps(0xffff, t[i + 1], t[i + 3], 0x44);
+            f[i + 3] = _mm512_maskz_shuffle_ps(0xffff, t[i + 1], t[i + 3], 0xee);
+        }
+        for (uint32_t b = 0; b < 4; ++b) {
+            const __m512 a = _mm512_maskz_shuffle_f32x4(0xffff, f[b], f[4 + b], 0x88);
+            const __m512 c = _mm512_maskz_shuffle_f32x4(0xffff, f[b], f[4 + b], 0xdd);
+            const __m512 g = _mm512_maskz_shuffle_f32x4(0xffff, f[8 + b], f[12 + b], 0x88);
+            const __m512 h = _mm512_maskz_shuffle_f32x4(0xffff, f[8 + b], f[12 + b], 0xdd);
+            t[b] = _mm512_maskz_shuffle_f32x4(0xffff, a, g, 0x88);
+            t[4 + b] = _mm512_maskz_shuffle_f32x4(0xffff, c, h, 0x88);
+            t[8 + b] = _mm512_maskz_shuffle_f32x4(0xffff, a, g, 0xdd);
+            t[12 + b] = _mm512_maskz_shuffle_f32x4(0xffff, c, h, 0xdd);
+        }
+        for (uint32_t r = 0; r < L && r0 + r < B; ++r) guarda(destino + (r0 + r) * L, t[r]);
+    }
+}
+
 #include "numeric/onda_nucleo.inc"
 
 }  // namespace avx512
@@ -189,6 +237,10 @@ inline real desplaza(real v, real entrada) {
 }
 inline float ultimo(real v) {
     return _mm_cvtss_f32(_mm_permute_ps(_mm256_extractf128_ps(v, 1), 0xff));
+}
+
+inline void coloca(const entrenamiento& e, const float* x, float* destino) {
+    traspone(e, x, destino);
 }
 
 #include "numeric/onda_nucleo.inc"
@@ -280,6 +332,10 @@ inline real desplaza(real v, real entrada) {
 }
 inline float ultimo(real v) {
     return v[3];
+}
+
+inline void coloca(const entrenamiento& e, const float* x, float* destino) {
+    traspone(e, x, destino);
 }
 
 #include "numeric/onda_nucleo.inc"

@@ -1,6 +1,8 @@
 // The wavefront kernels: internal to the training, shared by its sources.
 #pragma once
 
+#include <atomic>
+
 #include "numeric/entrenamiento.hpp"
 
 // The AVX2 and AVX-512 kernels exist only where x86 code can run; elsewhere
@@ -25,3 +27,25 @@ inline uint64_t posicion_onda(const entrenamiento& e, uint32_t k, uint32_t j) {
 bool ciclo_onda_avx512(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err);
 bool ciclo_onda_avx2(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err);
 bool ciclo_onda_portatil(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err);
+
+// What one part of a training split by outputs hands to the next, for each
+// sample: every input's residual after the part's last output, in wavefront
+// order, and the dead inputs' in their own order. A ring of huecos samples;
+// the part before writes a sample when its slot is free, the part after
+// reads it once it is written.
+struct entrega {
+    uint32_t huecos = 0;
+    uint64_t paso_vivas = 0;    // floats per sample, whole cache lines
+    uint64_t paso_muertas = 0;  // doubles per sample, whole cache lines
+    float* vivas = nullptr;
+    double* muertas = nullptr;
+    alignas(64) std::atomic<uint32_t> escritas{0};  // samples written, this cycle
+    alignas(64) std::atomic<uint32_t> leidas{0};    // samples the next part has taken
+};
+
+inline float* vivas_de(const entrega& d, uint32_t muestra) {
+    return d.vivas + muestra % d.huecos * d.paso_vivas;
+}
+inline double* muertas_de(const entrega& d, uint32_t muestra) {
+    return d.muertas + muestra % d.huecos * d.paso_muertas;
+}

@@ -51,8 +51,9 @@ matriz sanger(uint32_t nmuestras, uint32_t dimension, matriz X, uint32_t nsalida
     // The stop test runs once before the first cycle with E = error_parada, so
     // only a NaN stop error prevents the first cycle.
     bool sigue = iteraciones != 0 && error_parada >= error_parada;
-    entrenamiento e =
-        empieza_entrenamiento(nucleo_preferido(dimension, nsalidas), W, dimension, nsalidas);
+    const nucleo tipo = nucleo_preferido(dimension, nsalidas);
+    entrenamiento e = empieza_entrenamiento(tipo, W, dimension, nsalidas,
+                                            hilos_preferidos(tipo, dimension, nsalidas, nmuestras));
     if (subnormales_lentos()) separa_muertas(e, X, nmuestras);
     for (uint32_t ciclo = 1; sigue; ++ciclo) {
         for (uint32_t j = 0; j < nsalidas; ++j) err[j] = 0.0f;

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "numeric/sanger.hpp"
@@ -35,12 +36,18 @@ struct forma {
     float caida = 0.75f;
 };
 
+// A kernel, and the threads it may split the outputs among.
+struct nucleo_en_hilos {
+    nucleo n;
+    uint32_t hilos = 1;
+};
+
 // Trains W in place for some cycles with the kernel; returns every cycle's
 // err, one value per output.
-std::vector<float> entrena(nucleo n, const muestras& X, muestras& W, uint32_t ciclos, float nu,
-                           forma f = {}) {
+std::vector<float> entrena(nucleo_en_hilos n, const muestras& X, muestras& W, uint32_t ciclos,
+                           float nu, forma f = {}) {
     std::vector<float> y(W.cols + 1), err(W.cols + 1), errores;
-    entrenamiento e = empieza_entrenamiento(n, W.m, W.filas, W.cols);
+    entrenamiento e = empieza_entrenamiento(n.n, W.m, W.filas, W.cols, n.hilos);
     if (f.aparte) separa_muertas(e, X.m, X.filas);
     for (uint32_t c = 0; c < ciclos; ++c) {
         std::fill(err.begin(), err.end(), 0.0f);
@@ -52,10 +59,10 @@ std::vector<float> entrena(nucleo n, const muestras& X, muestras& W, uint32_t ci
     return errores;
 }
 
-void compara(nucleo n, const muestras& X, const muestras& W0, uint32_t ciclos, float nu,
+void compara(nucleo_en_hilos n, const muestras& X, const muestras& W0, uint32_t ciclos, float nu,
              forma f = {}) {
     muestras esperada(W0), obtenida(W0);
-    std::vector<float> err_esperado = entrena(nucleo::simple, X, esperada, ciclos, nu, f);
+    std::vector<float> err_esperado = entrena({nucleo::simple}, X, esperada, ciclos, nu, f);
     std::vector<float> err_obtenido = entrena(n, X, obtenida, ciclos, nu, f);
     for (size_t i = 0; i < err_esperado.size(); ++i)
         ASSERT_TRUE(mismos_bits(err_esperado[i], err_obtenido[i]))
@@ -67,24 +74,29 @@ void compara(nucleo n, const muestras& X, const muestras& W0, uint32_t ciclos, f
                 << obtenida.m[k][j];
 }
 
-class Nucleo : public testing::TestWithParam<nucleo> {
+// Every kernel, the wavefronts also with their outputs split among two and
+// three threads (more threads than this machine may have cores).
+class Nucleo : public testing::TestWithParam<nucleo_en_hilos> {
    protected:
     void SetUp() override {
-        if (!nucleo_soportado(GetParam())) GTEST_SKIP() << "this CPU cannot run the kernel";
+        if (!nucleo_soportado(GetParam().n)) GTEST_SKIP() << "this CPU cannot run the kernel";
     }
 };
 
-INSTANTIATE_TEST_SUITE_P(Todos, Nucleo,
-                         testing::Values(nucleo::prefijo, nucleo::avx2, nucleo::avx512,
-                                         nucleo::portatil),
-                         [](const testing::TestParamInfo<nucleo>& info) {
-                             switch (info.param) {
-                                 case nucleo::prefijo: return "prefijo";
-                                 case nucleo::avx2: return "avx2";
-                                 case nucleo::portatil: return "portatil";
-                                 default: return "avx512";
-                             }
-                         });
+std::string nombre_nucleo(const testing::TestParamInfo<nucleo_en_hilos>& info) {
+    const char* nombres[] = {"simple", "prefijo", "avx2", "avx512", "portatil"};
+    return nombres[static_cast<int>(info.param.n)] +
+           (info.param.hilos > 1 ? "_" + std::to_string(info.param.hilos) + "_hilos" : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Todos, Nucleo,
+    testing::Values(nucleo_en_hilos{nucleo::prefijo}, nucleo_en_hilos{nucleo::avx2},
+                    nucleo_en_hilos{nucleo::avx2, 2}, nucleo_en_hilos{nucleo::avx2, 3},
+                    nucleo_en_hilos{nucleo::avx512}, nucleo_en_hilos{nucleo::avx512, 2},
+                    nucleo_en_hilos{nucleo::avx512, 3}, nucleo_en_hilos{nucleo::portatil},
+                    nucleo_en_hilos{nucleo::portatil, 2}, nucleo_en_hilos{nucleo::portatil, 3}),
+    nombre_nucleo);
 
 // Sizes on both sides of every lane and block boundary, outputs above inputs,
 // and inputs wide enough for each lane to keep its own state.
@@ -141,7 +153,7 @@ TEST_P(Nucleo, SameBitsOnDegenerateData) {
                     for (uint32_t k = 0; k < dimension; ++k) X.m[s][k] = c.valor(s, k);
                 if (c.error_infinito) {
                     muestras copia(W);
-                    EXPECT_EQ(entrena(nucleo::simple, X, copia, 1, c.nu)[0], inf);
+                    EXPECT_EQ(entrena({nucleo::simple}, X, copia, 1, c.nu)[0], inf);
                 }
                 compara(GetParam(), X, W, 3, c.nu);
                 if (HasFatalFailure()) return;
@@ -164,7 +176,7 @@ TEST(NucleoPreferido, RunsHereWithThePlainLoopsBits) {
             for (uint32_t s = 0; s < 6; ++s)
                 for (uint32_t k = 0; k < dimension; ++k) X.m[s][k] = valor(azar);
             rand_w(W.m, dimension, nsalidas);
-            compara(n, X, W, 2, 0.01f);
+            compara({n}, X, W, 2, 0.01f);
             if (HasFatalFailure()) return;
         }
     }
@@ -276,7 +288,7 @@ TEST_P(Nucleo, WeightsSinkToSubnormalsAndComeBackToLife) {
     rand_w(W.m, dimension, nsalidas);
     compara(GetParam(), X, W, 40, 0.01f, {true, 1.0f});
     ASSERT_FALSE(HasFatalFailure());
-    entrena(nucleo::simple, X, W, 40, 0.01f, {true, 1.0f});
+    entrena({nucleo::simple}, X, W, 40, 0.01f, {true, 1.0f});
 
     uint32_t subnormales = 0, normales = 0;
     for (uint32_t k = 0; k < dimension; ++k)
@@ -354,7 +366,7 @@ TEST_P(Nucleo, ADeadWeightOverflowsAlone) {
         W.m[0][0] = 1.0f;
         for (uint32_t k = 1; k < dimension; ++k) W.m[k][0] = 0.5f;
         muestras plain(W);
-        EXPECT_TRUE(std::isnan(entrena(nucleo::simple, X, plain, 2, 1e13f, {true, 1.0f})[1]));
+        EXPECT_TRUE(std::isnan(entrena({nucleo::simple}, X, plain, 2, 1e13f, {true, 1.0f})[1]));
         compara(GetParam(), X, W, 2, 1e13f, {true, 1.0f});
         if (HasFatalFailure()) return;
     }
@@ -402,7 +414,7 @@ TEST_P(Nucleo, ADeadInputsUnderflowKeepsItsSign) {
             W.m[k][1] = -0.0f;
         }
         muestras plain(W);
-        entrena(nucleo::simple, X, plain, 1, 0.5f);
+        entrena({nucleo::simple}, X, plain, 1, 0.5f);
         EXPECT_TRUE(std::signbit(plain.m[1][1]) && plain.m[1][1] == 0.0f);
         compara(GetParam(), X, W, 1, 0.5f, {true, 1.0f});
         if (HasFatalFailure()) return;

@@ -1,0 +1,34 @@
+// Threads for the training: how many cores the process may use, counters that
+// one thread raises and another waits on, and a crew of threads kept for the
+// length of a training.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+// The cores this process may run on: its CPU affinity mask (so that taskset
+// and cpusets count), and no more than a cgroup's CPU quota allows.
+uint32_t nucleos_disponibles();
+
+// Waits until contador reaches at least valor, counting with wrap-around,
+// and returns what it read. A short spin catches a thread that is a moment
+// behind; past that the other thread may have lost its core, and the wait
+// goes to the kernel, leaving this core to it.
+uint32_t espera_al_menos(const std::atomic<uint32_t>& contador, uint32_t valor);
+
+// Raises contador to valor for espera_al_menos, everything written before
+// it visible to whoever sees the new value.
+void publica(std::atomic<uint32_t>& contador, uint32_t valor);
+
+// hilos − 1 threads besides the caller, parked while there is no work.
+struct cuadrilla;
+
+// A crew for hilos threads in all, or none when the system gives no thread.
+cuadrilla* forma_cuadrilla(uint32_t hilos);
+
+// Runs tarea(contexto, i) for every i below the crew's thread count, i = 0 on
+// the calling thread, and returns when all are done.
+void trabaja(cuadrilla& c, void (*tarea)(void* contexto, uint32_t i), void* contexto);
+
+// Ends the crew's threads and releases it; nullptr is allowed.
+void disuelve(cuadrilla* c);
