@@ -4,17 +4,21 @@
 #include "numeric/entrenamiento.hpp"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/resource.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <limits>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "numeric/hilos.hpp"
 #include "numeric/sanger.hpp"
 #include "tests/comun.hpp"
 
@@ -198,7 +202,7 @@ rlim_t espacio_en_uso() {
 // refused block, never a crash. Here the 2,000,000 × 4 weights fit and their
 // wavefront block of 160 MB is refused.
 TEST(NucleoDeathTest, ARefusedWavefrontBlockIsOutOfMemory) {
-#ifdef __SANITIZE_ADDRESS__
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the sanitizer needs more address space than the limit";
 #endif
     muestras W(2000000, 4);
@@ -419,6 +423,68 @@ TEST_P(Nucleo, ADeadInputsUnderflowKeepsItsSign) {
         compara(GetParam(), X, W, 1, 0.5f, {true, 1.0f});
         if (HasFatalFailure()) return;
     }
+}
+
+// Threads of this process, from /proc.
+uint32_t hilos_del_proceso() {
+    uint32_t n = 0;
+    for (const auto& entrada : std::filesystem::directory_iterator("/proc/self/task")) {
+        (void)entrada;
+        ++n;
+    }
+    return n;
+}
+
+// Every part but the last has a lane's width of outputs at least (it hands
+// on the residuals its lanes end a sample with, exact only without spare
+// columns), the parts cover the outputs in order, and the training's threads
+// exist while it runs and are gone once it ends.
+TEST(Partes, SplitTheOutputsIntoRunsOfAtLeastALane) {
+    const struct {
+        uint32_t nsalidas, hilos;
+        std::vector<uint32_t> partes;
+    } casos[] = {
+        {13, 3, {4, 4, 5}}, {9, 3, {4, 4, 1}}, {5, 2, {4, 1}},
+        {8, 8, {4, 4}},     {4, 3, {}},        {40, 3, {13, 13, 14}},
+    };
+    const uint32_t antes = hilos_del_proceso();
+    for (const auto& c : casos) {
+        SCOPED_TRACE(testing::Message() << c.nsalidas << " outputs, " << c.hilos << " threads");
+        muestras W(40, c.nsalidas);
+        entrenamiento e = empieza_entrenamiento(nucleo::portatil, W.m, 40, c.nsalidas, c.hilos);
+        std::vector<uint32_t> partes;
+        for (uint32_t t = 0; t < e.npartes; ++t) {
+            EXPECT_EQ(e.partes[t].salida0, std::accumulate(partes.begin(), partes.end(), 0u));
+            partes.push_back(e.partes[t].nsalidas);
+        }
+        EXPECT_EQ(partes, c.partes);
+        EXPECT_EQ(hilos_del_proceso(), antes + (partes.empty() ? 0 : partes.size() - 1));
+        termina_entrenamiento(e);
+        EXPECT_EQ(hilos_del_proceso(), antes);
+    }
+}
+
+// The cores the process may use bound its threads: one core in the
+// affinity mask (taskset -c 0) means one thread, whatever the sizes.
+TEST(Partes, OneCoreInTheAffinityMaskMeansOneThread) {
+    cpu_set_t todos;
+    ASSERT_EQ(sched_getaffinity(0, sizeof todos, &todos), 0);
+    EXPECT_GE(nucleos_disponibles(), 1u);
+    EXPECT_LE(hilos_preferidos(nucleo::avx512, 784, 64, 5000), nucleos_disponibles());
+    EXPECT_EQ(hilos_preferidos(nucleo::avx512, 64, 16, 1797), 1u);  // too few outputs to split
+    EXPECT_EQ(hilos_preferidos(nucleo::prefijo, 784, 64, 5000), 1u);
+
+    int primero = 0;
+    while (!CPU_ISSET(primero, &todos)) ++primero;
+    cpu_set_t uno;
+    CPU_ZERO(&uno);
+    CPU_SET(primero, &uno);
+    ASSERT_EQ(sched_setaffinity(0, sizeof uno, &uno), 0);
+    const uint32_t nucleos = nucleos_disponibles();
+    const uint32_t hilos = hilos_preferidos(nucleo::avx512, 784, 64, 5000);
+    sched_setaffinity(0, sizeof todos, &todos);
+    EXPECT_EQ(nucleos, 1u);
+    EXPECT_EQ(hilos, 1u);
 }
 
 }  // namespace
