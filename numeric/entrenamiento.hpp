@@ -113,9 +113,9 @@ entrenamiento empieza_entrenamiento(nucleo tipo, matriz W, uint32_t dimension, u
                                     uint32_t hilos = 1);
 
 // The threads worth using for a training of these sizes: where the outputs
-// split into parts of at least a lane's width each, and the network is large
-// enough for the work of a sample to outweigh the threads' handing over; at
-// most the cores this process may use.
+// split into parts of at least a lane's width each, and the work of a cycle
+// (from 64 inputs and 4 million input-output pairs a cycle) outweighs the
+// threads' handing over; at most the cores this process may use.
 uint32_t hilos_preferidos(nucleo tipo, uint32_t dimension, uint32_t nsalidas, uint32_t nmuestras);
 
 // Whether input k is ±0 in every one of the nmuestras rows of X.
