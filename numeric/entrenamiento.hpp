@@ -22,12 +22,12 @@
 //    that order. Lanes and slots that stand for no input or output are
 //    masked out of every sum and store, so padding changes no bit, even with
 //    infinities and NaNs in the data.
-// 4. Outputs split among threads. For input k the
-//    residual that output j starts from depends on outputs 0 … j−1 only, so
-//    a thread can own a run of outputs if it starts each input's residual
-//    where the thread with the outputs below left it, sample by sample. Each
-//    err[j] and each y[j] is then summed whole by one thread, in the same
-//    order as before; only the residuals cross, one way.
+// 4. Outputs split among threads. For input k the residual that output j
+//    starts from depends on outputs 0 … j−1 only, so a thread can own a run
+//    of outputs if it starts each input's residual where the thread with the
+//    outputs below left it, sample by sample. Each err[j] and each y[j] is
+//    then summed whole by one thread, in the same order as before; only the
+//    residuals cross, one way.
 // 5. Inputs that are zero in every sample (separa_muertas). Each adds
 //    W[k][j]·(±0) = ±0 to y[j], which leaves it as it was, since a sum that
 //    starts at +0 is never −0; so while its weights are finite it can be
@@ -92,8 +92,8 @@ struct entrenamiento {
     double* copia_muertos = nullptr;
     float* inyeccion = nullptr;  // wavefront order: the dead inputs' d·d, zero elsewhere
 
-    // Outputs split among threads: each part is a
-    // training of its own for a run of the outputs, on a thread of the crew.
+    // Outputs split among threads: each part is a training of its own for a
+    // run of the outputs, on a thread of the crew.
     uint32_t npartes = 0;
     entrenamiento* partes = nullptr;
     cuadrilla* trabajadores = nullptr;
