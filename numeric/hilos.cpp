@@ -69,8 +69,8 @@ uint32_t espera_al_menos(const std::atomic<uint32_t>& contador, uint32_t valor) 
     if (alcanza(visto, valor)) return visto;
     // A thread that is a moment behind comes within microseconds: spin. One
     // that is further behind, or has lost its core for a while, is waited
-    // for by giving the core away at each look (to it, if it waits for this
-    // core). Only past a couple of milliseconds does the wait go to the
+    // for by giving the core away every few looks (to it, if it waits for
+    // this core). Only past a couple of milliseconds does the wait go to the
     // kernel: waking a thread that sleeps there can take longer than the
     // work of many samples, and while it wakes the other waits in turn.
     const auto inicio = std::chrono::steady_clock::now();

@@ -11,9 +11,10 @@
 uint32_t nucleos_disponibles();
 
 // Waits until contador reaches at least valor, counting with wrap-around,
-// and returns what it read. A short spin catches a thread that is a moment
-// behind; past that the other thread may have lost its core, and the wait
-// goes to the kernel, leaving this core to it.
+// and returns what it read: spinning for a few microseconds, then yielding
+// the core now and then (the other thread may be waiting for it), and past
+// two milliseconds asleep in the kernel, so that no waiting thread burns a
+// core for long.
 uint32_t espera_al_menos(const std::atomic<uint32_t>& contador, uint32_t valor);
 
 // Raises contador to valor for espera_al_menos, everything written before
