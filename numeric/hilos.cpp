@@ -1,5 +1,6 @@
 #include "numeric/hilos.hpp"
 
+#include <pthread.h>
 #include <sched.h>
 
 #include <algorithm>
@@ -110,6 +111,7 @@ struct cuadrilla {
 };
 
 static void trabajador(cuadrilla* c, uint32_t i) {
+    pthread_setname_np(pthread_self(), "sanger-parte");  // as top -H and /proc show it
     for (uint32_t orden = 1;; ++orden) {
         espera_al_menos(c->ordenes, orden);
         if (c->fin) return;

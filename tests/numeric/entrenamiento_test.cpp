@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <numeric>
 #include <random>
@@ -427,16 +428,18 @@ TEST_P(Nucleo, ADeadInputsUnderflowKeepsItsSign) {
     }
 }
 
-// Threads of this process, from /proc, once they are n: a joined thread
-// leaves the list a moment after its join returns.
-uint32_t hilos_del_proceso(uint32_t n = 0) {
+// The training's threads in this process, by the name they take, once they
+// are n: a joined thread leaves /proc a moment after its join returns.
+uint32_t hilos_de_partes(uint32_t n) {
     for (int vez = 0;; ++vez) {
         uint32_t hilos = 0;
-        for (const auto& entrada : std::filesystem::directory_iterator("/proc/self/task")) {
-            (void)entrada;
-            ++hilos;
+        for (const auto& tarea : std::filesystem::directory_iterator("/proc/self/task")) {
+            std::ifstream comm(tarea.path() / "comm");
+            std::string nombre;
+            std::getline(comm, nombre);
+            hilos += nombre == "sanger-parte";
         }
-        if (hilos == n || n == 0 || vez == 1000) return hilos;
+        if (hilos == n || vez == 1000) return hilos;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
@@ -453,7 +456,6 @@ TEST(Partes, SplitTheOutputsIntoRunsOfAtLeastALane) {
         {13, 3, {4, 4, 5}}, {9, 3, {4, 4, 1}}, {5, 2, {4, 1}},
         {8, 8, {4, 4}},     {4, 3, {}},        {40, 3, {13, 13, 14}},
     };
-    const uint32_t antes = hilos_del_proceso(1);  // the test program has no thread of its own
     for (const auto& c : casos) {
         SCOPED_TRACE(testing::Message() << c.nsalidas << " outputs, " << c.hilos << " threads");
         muestras W(40, c.nsalidas);
@@ -464,10 +466,10 @@ TEST(Partes, SplitTheOutputsIntoRunsOfAtLeastALane) {
             partes.push_back(e.partes[t].nsalidas);
         }
         EXPECT_EQ(partes, c.partes);
-        const uint32_t durante = antes + (partes.empty() ? 0 : partes.size() - 1);
-        EXPECT_EQ(hilos_del_proceso(durante), durante);
+        const uint32_t durante = partes.empty() ? 0 : partes.size() - 1;
+        EXPECT_EQ(hilos_de_partes(durante), durante);
         termina_entrenamiento(e);
-        EXPECT_EQ(hilos_del_proceso(antes), antes);
+        EXPECT_EQ(hilos_de_partes(0), 0u);
     }
 }
 
