@@ -71,7 +71,17 @@ for arq in aarch64 i686; do
     cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="cmake/$arq-linux-gnu.cmake" \
         -DSANGER_GTEST_SOURCE=/usr/src/googletest
     cmake --build "$build" -j2
-    ctest --test-dir "$build" --output-on-failure -j2
+    if [ "$arq" = i686 ]; then
+        # Under qemu-i386 two guest threads that spin on each other's counters
+        # never see each other (the same binary passes natively): the tests
+        # that split outputs among threads run on this x86-64 kernel directly,
+        # through the i686 loader.
+        ctest --test-dir "$build" --output-on-failure -j2 -E '_hilos|Partes\.'
+        /usr/i686-linux-gnu/lib/ld-linux.so.2 --library-path /usr/i686-linux-gnu/lib \
+            "$build/tests/unit_tests" --gtest_filter='*_hilos:Partes.*'
+    else
+        ctest --test-dir "$build" --output-on-failure -j2
+    fi
 
     fma='\s(fn?m(add|sub)|fml[as])\s'
     if [ "$arq" = aarch64 ] &&
