@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <span>
+#include <vector>
 
 #include "numeric/en_orden.hpp"
 #include "numeric/hilos.hpp"
@@ -264,10 +265,8 @@ bool entrada_muerta(matriz X, uint32_t nmuestras, uint32_t k) {
 // beside them with the same results (numeric/muertas.inc), their d·d handed
 // to err[j] at its place in the sum. If a weight of theirs overflows or becomes NaN the
 // cycle is trained again with every input together.
-static void separa_muertas_de(entrenamiento& e, matriz X, uint32_t nmuestras) {
-    uint32_t n = 0;
-    for (uint32_t k = 0; k < e.dimension; ++k) n += entrada_muerta(X, nmuestras, k);
-    if (n == 0) return;
+static void separa_muertas_de(entrenamiento& e, std::span<const uint32_t> muertas) {
+    const uint32_t n = static_cast<uint32_t>(muertas.size());
 
     const uint32_t M = e.nsalidas;
     e.ancho_muertas = (n + 7) / 8 * 8;  // whole vectors of any instruction set
@@ -283,8 +282,7 @@ static void separa_muertas_de(entrenamiento& e, matriz X, uint32_t nmuestras) {
     e.copia = static_cast<float*>(reserva_ceros(vivos, sizeof(float)));
     if (e.bloque != nullptr) e.inyeccion = static_cast<float*>(reserva_ceros(vivos, sizeof(float)));
 
-    for (uint32_t k = 0; k < e.dimension; ++k) {
-        if (!entrada_muerta(X, nmuestras, k)) continue;
+    for (const uint32_t k : muertas) {
         for (uint32_t j = 0; j < M; ++j) {
             e.pesos_muertos[uint64_t{j} * e.ancho_muertas + e.nmuertas] = peso(e, k, j);
             peso(e, k, j) = 0.0f;
@@ -297,8 +295,13 @@ static void separa_muertas_de(entrenamiento& e, matriz X, uint32_t nmuestras) {
 
 void separa_muertas(entrenamiento& e, matriz X, uint32_t nmuestras) {
     if (e.tipo == nucleo::simple || nmuestras == 0) return;
+    // The samples are read once, whatever the number of parts.
+    std::vector<uint32_t> muertas;
+    for (uint32_t k = 0; k < e.dimension; ++k)
+        if (entrada_muerta(X, nmuestras, k)) muertas.push_back(k);
+    if (muertas.empty()) return;
     for (entrenamiento& p : partes_de(e)) {
-        separa_muertas_de(p, X, nmuestras);
+        separa_muertas_de(p, muertas);
         // The parts after the first start their dead inputs' residuals from
         // the ones the part before hands on.
         if (entrega* d = p.recibe; d != nullptr && p.nmuertas > 0) {
