@@ -37,6 +37,7 @@ void un_ciclo(nucleo n, matriz X, const tamano& t, matriz W, std::vector<float>&
     rand_w(W, t.dimension, t.nsalidas);
     std::fill(err.begin(), err.end(), 0.0f);
     entrenamiento e = empieza_entrenamiento(n, W, t.dimension, t.nsalidas);
+    coloca_muestras(e, X, t.nmuestras);
     ciclo_entrenamiento(e, X, t.nmuestras, 0.001f, y.data(), err.data());
     termina_entrenamiento(e);
 }
@@ -49,6 +50,7 @@ double mide(nucleo n, matriz X, const tamano& t, uint32_t ciclos) {
     for (int vez = 0; vez < 7; ++vez) {
         rand_w(W, t.dimension, t.nsalidas);
         entrenamiento e = empieza_entrenamiento(n, W, t.dimension, t.nsalidas);
+        coloca_muestras(e, X, t.nmuestras);
         const auto inicio = reloj::now();
         for (uint32_t c = 0; c < ciclos; ++c) {
             std::fill(err.begin(), err.end(), 0.0f);
@@ -144,6 +146,8 @@ void hilos() {
         const nucleo n = nucleo_preferido(t.dimension, t.nsalidas);
         entrenamiento a = empieza_entrenamiento(n, uno, t.dimension, t.nsalidas);
         entrenamiento b = empieza_entrenamiento(n, todos, t.dimension, t.nsalidas, nucleos);
+        coloca_muestras(a, X, t.nmuestras);
+        coloca_muestras(b, X, t.nmuestras);
         std::vector<double> ta, tb, razones;
         bool iguales = true;
         for (int par = 0; par < 16; ++par) {
@@ -208,6 +212,7 @@ double entrena(matriz X, const tamano& t, float alfa, uint32_t ciclos, bool apar
     const auto inicio = reloj::now();
     entrenamiento e = empieza_entrenamiento(nucleo_preferido(t.dimension, t.nsalidas), W,
                                             t.dimension, t.nsalidas);
+    coloca_muestras(e, X, t.nmuestras);
     if (aparte) separa_muertas(e, X, t.nmuestras);
     float nu = alfa;
     for (uint32_t c = 0; c < ciclos; ++c) {

@@ -293,6 +293,28 @@ static void separa_muertas_de(entrenamiento& e, std::span<const uint32_t> muerta
     }
 }
 
+void coloca_muestras(entrenamiento& e, matriz X, uint32_t nmuestras) {
+    const std::span<entrenamiento> partes = partes_de(e);
+    const entrenamiento& modelo = partes[0];  // every part has the same lanes and slots
+    if (modelo.bloque == nullptr || nmuestras == 0 || e.muestras != nullptr) return;
+    const uint64_t paso = uint64_t{modelo.filas} * modelo.carriles;
+    // Without the memory, each cycle places each sample as it goes: slower,
+    // never wrong.
+    if (paso > (SIZE_MAX - 63) / sizeof(float) / nmuestras) return;
+    const size_t bytes = (paso * nmuestras * sizeof(float) + 63) / 64 * 64;
+    float* muestras = static_cast<float*>(std::aligned_alloc(64, bytes));
+    if (muestras == nullptr) return;
+    std::memset(muestras, 0, bytes);  // the slots past the last input
+    e.muestras = muestras;
+    for (entrenamiento& p : partes) {
+        p.muestras = muestras;
+        p.paso_muestra = paso;
+        p.colocadas_de = X;
+        p.ncolocadas = nmuestras;
+    }
+    coloca_muestras_onda(modelo, X, nmuestras, muestras);
+}
+
 void separa_muertas(entrenamiento& e, matriz X, uint32_t nmuestras) {
     if (e.tipo == nucleo::simple || nmuestras == 0) return;
     // The samples are read once, whatever the number of parts.
@@ -412,7 +434,11 @@ void ciclo_entrenamiento(entrenamiento& e, matriz X, uint32_t nmuestras, float n
 void termina_entrenamiento(entrenamiento& e) {
     if (e.npartes > 0) {
         disuelve(e.trabajadores);
-        for (entrenamiento& p : partes_de(e)) termina_entrenamiento(p);
+        for (entrenamiento& p : partes_de(e)) {
+            p.muestras = nullptr;  // the training's, freed below
+            termina_entrenamiento(p);
+        }
+        std::free(e.muestras);
         delete[] e.partes;
         e = entrenamiento{};
         return;
@@ -431,6 +457,7 @@ void termina_entrenamiento(entrenamiento& e) {
     }
     std::free(e.bloque);
     std::free(e.carriles_validos);
+    std::free(e.muestras);
     for (void* p : {static_cast<void*>(e.filas_muertas), static_cast<void*>(e.lugares_muertas),
                     static_cast<void*>(e.pesos_muertos), static_cast<void*>(e.copia_muertos),
                     static_cast<void*>(e.prefijos_muertos), static_cast<void*>(e.dd_muertas),

@@ -78,6 +78,13 @@ struct entrenamiento {
     float* anillo_y = nullptr;
     uint32_t* carriles_validos = nullptr;  // per slot, the lanes whose input exists
 
+    // The samples in lane order, placed once for the training
+    // (coloca_muestras), paso_muestra values apart; shared by the parts.
+    float* muestras = nullptr;
+    uint64_t paso_muestra = 0;
+    matriz colocadas_de = nullptr;  // the samples they were placed from
+    uint32_t ncolocadas = 0;
+
     // Inputs that are zero in every sample, when the training keeps them apart
     // (separa_muertas): their weights stay zero in W or in the wavefront, so
     // that no vector instruction meets their tiny values, and live here.
@@ -117,6 +124,13 @@ entrenamiento empieza_entrenamiento(nucleo tipo, matriz W, uint32_t dimension, u
 // (from 64 inputs and 4 million input-output pairs a cycle) outweighs the
 // threads' handing over; at most the cores this process may use.
 uint32_t hilos_preferidos(nucleo tipo, uint32_t dimension, uint32_t nsalidas, uint32_t nmuestras);
+
+// Places the nmuestras rows of X in the wavefront's lane order once for the
+// whole training, where memory allows, rather than sample by sample in every
+// cycle; the cycles on those rows then read them from there, so X must not
+// change until termina_entrenamiento. Call right after empieza_entrenamiento;
+// the results keep their bits either way.
+void coloca_muestras(entrenamiento& e, matriz X, uint32_t nmuestras);
 
 // Whether input k is ±0 in every one of the nmuestras rows of X.
 bool entrada_muerta(matriz X, uint32_t nmuestras, uint32_t k);

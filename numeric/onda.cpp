@@ -345,3 +345,11 @@ inline void coloca(const entrenamiento& e, const float* x, float* destino) {
 bool ciclo_onda_portatil(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err) {
     return portatil::ciclo(e, X, nmuestras, nu, err);
 }
+
+void coloca_muestras_onda(const entrenamiento& e, matriz X, uint32_t nmuestras, float* destino) {
+#if SANGER_X86
+    if (e.tipo == nucleo::avx512) return avx512::coloca_todas(e, X, nmuestras, destino);
+    if (e.tipo == nucleo::avx2) return avx2::coloca_todas(e, X, nmuestras, destino);
+#endif
+    portatil::coloca_todas(e, X, nmuestras, destino);
+}

@@ -28,6 +28,10 @@ bool ciclo_onda_avx512(entrenamiento& e, matriz X, uint32_t nmuestras, float nu,
 bool ciclo_onda_avx2(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err);
 bool ciclo_onda_portatil(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err);
 
+// Places the nmuestras rows of X in lane order, one after another,
+// e.paso_muestra values apart, for the kernel's kind.
+void coloca_muestras_onda(const entrenamiento& e, matriz X, uint32_t nmuestras, float* destino);
+
 // What one part of a training split by outputs hands to the next, for each
 // sample: every input's residual after the part's last output, in wavefront
 // order, and the dead inputs' in their own order. A ring of huecos samples;
