@@ -1,5 +1,7 @@
 #include "numeric/entrenamiento.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -298,10 +300,14 @@ void coloca_muestras(entrenamiento& e, matriz X, uint32_t nmuestras) {
     const entrenamiento& modelo = partes[0];  // every part has the same lanes and slots
     if (modelo.bloque == nullptr || nmuestras == 0 || e.muestras != nullptr) return;
     const uint64_t paso = uint64_t{modelo.filas} * modelo.carriles;
-    // Without the memory, each cycle places each sample as it goes: slower,
-    // never wrong.
+    // The copy is as large as the samples themselves. Where it would take
+    // more than half the memory now free, or cannot be had, each cycle
+    // places each sample as it goes: slower, never wrong, and no risk of
+    // running the machine out of memory for speed.
     if (paso > (SIZE_MAX - 63) / sizeof(float) / nmuestras) return;
     const size_t bytes = (paso * nmuestras * sizeof(float) + 63) / 64 * 64;
+    const long libres = sysconf(_SC_AVPHYS_PAGES), pagina = sysconf(_SC_PAGESIZE);
+    if (libres > 0 && pagina > 0 && bytes > uint64_t(libres) * uint64_t(pagina) / 2) return;
     float* muestras = static_cast<float*>(std::aligned_alloc(64, bytes));
     if (muestras == nullptr) return;
     std::memset(muestras, 0, bytes);  // the slots past the last input

@@ -229,6 +229,43 @@ TEST(NucleoDeathTest, ARefusedWavefrontBlockIsOutOfMemory) {
     if (probados == 0) GTEST_SKIP() << "this CPU runs no wavefront kernel";
 }
 
+// Where the copy of the samples in lane order cannot be had, each cycle
+// places the samples itself, with the same bits. Here the 100,000 samples of
+// 40 inputs (16 MB) fit and their copy, at least as large, is refused.
+TEST(NucleoDeathTest, WithoutMemoryForTheSamplesCopyTheCyclesPlaceThem) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizer needs more address space than the limit";
+#endif
+    const nucleo n = nucleo_preferido(40, 20);
+    if (n == nucleo::prefijo) GTEST_SKIP() << "this CPU runs no wavefront kernel";
+    std::mt19937 azar(5);
+    std::uniform_real_distribution<float> valor(-1.0f, 1.0f);
+    muestras X(100000, 40), esperada(40, 20), obtenida(40, 20);
+    for (uint32_t s = 0; s < X.filas; ++s)
+        for (uint32_t k = 0; k < X.cols; ++k) X.m[s][k] = valor(azar);
+    rand_w(esperada.m, 40, 20);
+    for (uint32_t k = 0; k < 40; ++k) std::copy(esperada.m[k], esperada.m[k] + 20, obtenida.m[k]);
+    std::vector<float> y(20), err_esperado(20), err_obtenido(20);
+    ciclo_sanger_simple(X.m, X.filas, 40, esperada.m, 20, 0.001f, y.data(), err_esperado.data());
+    auto entrena_sin_copia = [&] {
+        const rlim_t limite = espacio_en_uso() + (rlim_t{4} << 20);
+        const rlimit r{limite, limite};
+        setrlimit(RLIMIT_AS, &r);
+        entrenamiento e = empieza_entrenamiento(n, obtenida.m, 40, 20);
+        coloca_muestras(e, X.m, X.filas);
+        if (e.muestras != nullptr) std::exit(2);  // the copy was made after all
+        ciclo_entrenamiento(e, X.m, X.filas, 0.001f, y.data(), err_obtenido.data());
+        termina_entrenamiento(e);
+        for (uint32_t j = 0; j < 20; ++j)
+            if (!mismos_bits(err_esperado[j], err_obtenido[j])) std::exit(1);
+        for (uint32_t k = 0; k < 40; ++k)
+            for (uint32_t j = 0; j < 20; ++j)
+                if (!mismos_bits(esperada.m[k][j], obtenida.m[k][j])) std::exit(1);
+        std::exit(0);
+    };
+    EXPECT_EXIT(entrena_sin_copia(), testing::ExitedWithCode(0), "");
+}
+
 // Samples in [-1, 1], with the inputs for which muerta() holds zero in all.
 template <typename F>
 void llena(muestras& X, std::mt19937& azar, F muerta) {
