@@ -235,6 +235,7 @@ entrenamiento empieza_entrenamiento(nucleo tipo, matriz W, uint32_t dimension, u
     const uint32_t carriles = carriles_de(e.tipo);
     if (carriles == 0) return e;
     const uint32_t npartes = std::min(hilos, (nsalidas + carriles - 1) / carriles);
+    e.hilos = npartes;
     if (npartes > 1 && (e.trabajadores = forma_cuadrilla(npartes)) != nullptr)
         reparte_salidas(e, npartes, carriles);
     else
@@ -321,12 +322,8 @@ void coloca_muestras(entrenamiento& e, matriz X, uint32_t nmuestras) {
     coloca_muestras_onda(modelo, X, nmuestras, muestras);
 }
 
-void separa_muertas(entrenamiento& e, matriz X, uint32_t nmuestras) {
-    if (e.tipo == nucleo::simple || nmuestras == 0) return;
-    // The samples are read once, whatever the number of parts.
-    std::vector<uint32_t> muertas;
-    for (uint32_t k = 0; k < e.dimension; ++k)
-        if (entrada_muerta(X, nmuestras, k)) muertas.push_back(k);
+// Keeps the inputs muertas apart in every part of the training.
+static void aparta(entrenamiento& e, std::span<const uint32_t> muertas) {
     if (muertas.empty()) return;
     for (entrenamiento& p : partes_de(e)) {
         separa_muertas_de(p, muertas);
@@ -338,6 +335,15 @@ void separa_muertas(entrenamiento& e, matriz X, uint32_t nmuestras) {
                 static_cast<double*>(reserva_ceros(d->paso_muertas * d->huecos, sizeof(double)));
         }
     }
+}
+
+void separa_muertas(entrenamiento& e, matriz X, uint32_t nmuestras) {
+    if (e.tipo == nucleo::simple || nmuestras == 0) return;
+    // The samples are read once, whatever the number of parts.
+    std::vector<uint32_t> muertas;
+    for (uint32_t k = 0; k < e.dimension; ++k)
+        if (entrada_muerta(X, nmuestras, k)) muertas.push_back(k);
+    aparta(e, muertas);
 }
 
 // Puts the dead inputs' weights back among the others and stops keeping them apart.
@@ -420,8 +426,36 @@ static bool ciclo_completo(entrenamiento& e, matriz X, uint32_t nmuestras, float
     return c.finitos.load(std::memory_order_relaxed);
 }
 
-void ciclo_entrenamiento(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector y,
-                         vector err) {
+void cambia_hilos(entrenamiento& e, uint32_t hilos) {
+    if (e.npartes == 0 && e.bloque == nullptr) return;  // not a wavefront
+    // The weights go back to W and come from there into the new parts; the
+    // samples' copy and the inputs kept apart stay as they are.
+    const std::span<entrenamiento> partes = partes_de(e);
+    const entrenamiento antes = partes[0];
+    const std::vector<uint32_t> muertas(antes.filas_muertas, antes.filas_muertas + antes.nmuertas);
+    for (entrenamiento& p : partes) p.muestras = nullptr;
+    e.muestras = nullptr;
+    const uint32_t posibles = e.hilos, ciclos = e.ciclos, dimension = e.dimension,
+                   nsalidas = e.nsalidas;
+    const nucleo tipo = e.tipo;
+    const matriz W = e.W;
+    termina_entrenamiento(e);
+    e = empieza_entrenamiento(tipo, W, dimension, nsalidas, hilos);
+    e.hilos = posibles;
+    e.ciclos = ciclos;
+    e.muestras = antes.muestras;
+    for (entrenamiento& p : partes_de(e)) {
+        p.muestras = antes.muestras;
+        p.paso_muestra = antes.paso_muestra;
+        p.colocadas_de = antes.colocadas_de;
+        p.ncolocadas = antes.ncolocadas;
+    }
+    aparta(e, muertas);
+}
+
+// One cycle, and the rollback if a dead input's weight stopped being finite.
+static void ciclo_con_vuelta(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector y,
+                             vector err) {
     const std::span<entrenamiento> partes = partes_de(e);
     const bool con_muertas = partes[0].nmuertas > 0;
     if (con_muertas)
@@ -435,6 +469,27 @@ void ciclo_entrenamiento(entrenamiento& e, matriz X, uint32_t nmuestras, float n
     }
     for (uint32_t j = 0; j < e.nsalidas; ++j) err[j] = 0.0f;
     ciclo_completo(e, X, nmuestras, nu, y, err);
+}
+
+void ciclo_entrenamiento(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector y,
+                         vector err) {
+    if (e.hilos <= 1) return ciclo_con_vuelta(e, X, nmuestras, nu, y, err);
+    // On a shared machine the cores come and go: two threads that hand each
+    // sample on can be slower than one, when the other core is busy with
+    // someone else's work. So the third cycle, after one to warm the caches,
+    // and one cycle in 32 after it, try the other way, and the faster stays.
+    const uint32_t ahora = e.npartes > 0 ? e.hilos : 1;
+    const bool prueba = e.ciclos == 2 || (e.ciclos > 2 && e.ciclos % 32 == 0);
+    if (prueba) cambia_hilos(e, ahora > 1 ? 1 : e.hilos);
+    const auto inicio = std::chrono::steady_clock::now();
+    ciclo_con_vuelta(e, X, nmuestras, nu, y, err);
+    const double segundos =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - inicio).count();
+    ++e.ciclos;
+    if (prueba && segundos > e.segundos)
+        cambia_hilos(e, ahora);  // back to the way that was faster
+    else
+        e.segundos = segundos;
 }
 
 void termina_entrenamiento(entrenamiento& e) {

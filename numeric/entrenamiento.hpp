@@ -100,7 +100,12 @@ struct entrenamiento {
     float* inyeccion = nullptr;  // wavefront order: the dead inputs' d·d, zero elsewhere
 
     // Outputs split among threads: each part is a training of its own for a
-    // run of the outputs, on a thread of the crew.
+    // run of the outputs, on a thread of the crew. A training that may use
+    // more than one thread times its cycles and trains on one thread or on
+    // all, whichever has lately been faster (ciclo_entrenamiento).
+    uint32_t hilos = 1;   // the threads it may use
+    uint32_t ciclos = 0;  // cycles trained so far
+    double segundos = 0;  // the last cycle's time, on the threads it has now
     uint32_t npartes = 0;
     entrenamiento* partes = nullptr;
     cuadrilla* trabajadores = nullptr;
@@ -118,6 +123,11 @@ struct entrenamiento {
 // bits either way.
 entrenamiento empieza_entrenamiento(nucleo tipo, matriz W, uint32_t dimension, uint32_t nsalidas,
                                     uint32_t hilos = 1);
+
+// Splits the training's outputs among up to hilos threads from the next
+// cycle on, or trains them on one thread with hilos = 1; the results keep
+// their bits. ciclo_entrenamiento does this itself as it times the cycles.
+void cambia_hilos(entrenamiento& e, uint32_t hilos);
 
 // The threads worth using for a training of these sizes: where the outputs
 // split into parts of at least a lane's width each, and the work of a cycle
@@ -146,7 +156,9 @@ bool subnormales_lentos();
 
 // One cycle over the nmuestras rows of X with learning coefficient nu. y is
 // scratch of nsalidas values; err must hold zeros and leaves with each
-// output's sum of squared weight changes.
+// output's sum of squared weight changes. A training that may use several
+// threads trains its third cycle, and then one cycle in 32, the other way
+// (on one thread or on all), and keeps whichever was faster.
 void ciclo_entrenamiento(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector y,
                          vector err);
 
