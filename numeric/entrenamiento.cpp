@@ -437,12 +437,14 @@ void cambia_hilos(entrenamiento& e, uint32_t hilos) {
     e.muestras = nullptr;
     const uint32_t posibles = e.hilos, ciclos = e.ciclos, dimension = e.dimension,
                    nsalidas = e.nsalidas;
+    const double segundos = e.segundos;
     const nucleo tipo = e.tipo;
     const matriz W = e.W;
     termina_entrenamiento(e);
     e = empieza_entrenamiento(tipo, W, dimension, nsalidas, hilos);
     e.hilos = posibles;
     e.ciclos = ciclos;
+    e.segundos = segundos;  // and no cycle yet the new way
     e.muestras = antes.muestras;
     for (entrenamiento& p : partes_de(e)) {
         p.muestras = antes.muestras;
@@ -475,21 +477,29 @@ void ciclo_entrenamiento(entrenamiento& e, matriz X, uint32_t nmuestras, float n
                          vector err) {
     if (e.hilos <= 1) return ciclo_con_vuelta(e, X, nmuestras, nu, y, err);
     // On a shared machine the cores come and go: two threads that hand each
-    // sample on can be slower than one, when the other core is busy with
-    // someone else's work. So the third cycle, after one to warm the caches,
-    // and one cycle in 32 after it, try the other way, and the faster stays.
-    const uint32_t ahora = e.npartes > 0 ? e.hilos : 1;
-    const bool prueba = e.ciclos == 2 || (e.ciclos > 2 && e.ciclos % 32 == 0);
-    if (prueba) cambia_hilos(e, ahora > 1 ? 1 : e.hilos);
+    // sample on can be slower than one while the other core is busy with
+    // someone else's work. So two cycles in every 64, from the third, train
+    // the other way, on one thread or on all, and the faster way stays. A
+    // moment's preemption only ever adds time, so each way counts by the
+    // quicker of its last two cycles; and one thread must be faster by a
+    // tenth to win, since a wrong choice costs more that way.
+    const uint32_t fase = e.ciclos < 2 ? 2 : (e.ciclos - 2) % 64;
+    if (fase == 0) cambia_hilos(e, e.npartes > 0 ? 1 : e.hilos);
     const auto inicio = std::chrono::steady_clock::now();
     ciclo_con_vuelta(e, X, nmuestras, nu, y, err);
     const double segundos =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - inicio).count();
     ++e.ciclos;
-    if (prueba && segundos > e.segundos)
-        cambia_hilos(e, ahora);  // back to the way that was faster
-    else
-        e.segundos = segundos;
+    const double mejor = e.ultimo > 0 ? std::min(e.ultimo, segundos) : segundos;
+    e.ultimo = segundos;
+    if (fase == 1) {
+        if (e.npartes > 0 ? mejor < e.segundos : mejor < 0.9 * e.segundos)
+            e.segundos = mejor;
+        else
+            cambia_hilos(e, e.npartes > 0 ? 1 : e.hilos);  // back to the way that was faster
+    } else if (fase != 0) {
+        e.segundos = mejor;
+    }
 }
 
 void termina_entrenamiento(entrenamiento& e) {

@@ -105,7 +105,9 @@ struct entrenamiento {
     // all, whichever has lately been faster (ciclo_entrenamiento).
     uint32_t hilos = 1;   // the threads it may use
     uint32_t ciclos = 0;  // cycles trained so far
-    double segundos = 0;  // the last cycle's time, on the threads it has now
+    // Seconds a cycle takes the way it trains now, and the last cycle's time
+    // that way (0: none yet).
+    double segundos = 0, ultimo = 0;
     uint32_t npartes = 0;
     entrenamiento* partes = nullptr;
     cuadrilla* trabajadores = nullptr;
@@ -157,8 +159,8 @@ bool subnormales_lentos();
 // One cycle over the nmuestras rows of X with learning coefficient nu. y is
 // scratch of nsalidas values; err must hold zeros and leaves with each
 // output's sum of squared weight changes. A training that may use several
-// threads trains its third cycle, and then one cycle in 32, the other way
-// (on one thread or on all), and keeps whichever was faster.
+// threads trains two cycles in every 64 the other way (on one thread or on
+// all), and keeps whichever is faster.
 void ciclo_entrenamiento(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector y,
                          vector err);
 

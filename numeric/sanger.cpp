@@ -54,7 +54,7 @@ matriz sanger(uint32_t nmuestras, uint32_t dimension, matriz X, uint32_t nsalida
     const nucleo tipo = nucleo_preferido(dimension, nsalidas);
     entrenamiento e = empieza_entrenamiento(tipo, W, dimension, nsalidas,
                                             hilos_preferidos(tipo, dimension, nsalidas, nmuestras));
-    coloca_muestras(e, X, nmuestras);
+    if (sigue) coloca_muestras(e, X, nmuestras);
     if (subnormales_lentos()) separa_muertas(e, X, nmuestras);
     for (uint32_t ciclo = 1; sigue; ++ciclo) {
         for (uint32_t j = 0; j < nsalidas; ++j) err[j] = 0.0f;
