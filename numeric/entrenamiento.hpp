@@ -27,7 +27,8 @@
 //    of outputs if it starts each input's residual where the thread with the
 //    outputs below left it, sample by sample. Each err[j] and each y[j] is
 //    then summed whole by one thread, in the same order as before; only the
-//    residuals cross, one way.
+//    residuals cross, one way. Between cycles the training may change its
+//    threads (cambia_hilos): the weights pass through W unchanged.
 // 5. Inputs that are zero in every sample (separa_muertas). Each adds
 //    W[k][j]·(±0) = ±0 to y[j], which leaves it as it was, since a sum that
 //    starts at +0 is never −0; so while its weights are finite it can be
