@@ -142,6 +142,22 @@ uint32_t hilos_preferidos(nucleo tipo, uint32_t dimension, uint32_t nsalidas, ui
     return std::max(std::min(nucleos_disponibles(), nsalidas / carriles), 1u);
 }
 
+// A zeroed block of n values of tam bytes, aligned for whole-vector access,
+// or none where memory for it cannot be had; n = 0 gives none.
+static void* ceros(uint64_t n, size_t tam) {
+    if (n == 0 || n > (SIZE_MAX - 63) / tam) return nullptr;
+    const size_t bytes = (static_cast<size_t>(n) * tam + 63) / 64 * 64;
+    void* p = std::aligned_alloc(64, bytes);
+    return p != nullptr ? std::memset(p, 0, bytes) : nullptr;
+}
+
+// The same, where the training cannot go on without it.
+static void* reserva_ceros(uint64_t n, size_t tam) {
+    void* p = ceros(n, tam);
+    if (p == nullptr && n != 0) error_fatal("Falta memoria");
+    return p;
+}
+
 // The wavefront's memory: weights, prefixes, each lane's next inputs, two
 // samples in lane order and the two rings, in one block aligned for whole-vector access.
 static void reserva_onda(entrenamiento& e, uint32_t carriles) {
@@ -149,16 +165,12 @@ static void reserva_onda(entrenamiento& e, uint32_t carriles) {
     e.filas = (e.dimension + carriles - 1) / carriles;
     e.columnas = e.nsalidas > carriles ? e.nsalidas : carriles;
     const uint64_t carril = uint64_t{e.filas} * carriles;  // one value per slot and lane
-    uint64_t valores = 0, bytes = 0;
+    uint64_t valores = 0;
     if (__builtin_mul_overflow(carril, uint64_t{e.columnas} + 4, &valores) ||
-        __builtin_add_overflow(valores, 2 * uint64_t{e.columnas}, &valores) ||
-        __builtin_mul_overflow(valores, sizeof(float), &bytes) || bytes > SIZE_MAX - 63)
+        __builtin_add_overflow(valores, 2 * uint64_t{e.columnas}, &valores))
         error_fatal("Falta memoria");
-    bytes = (bytes + 63) / 64 * 64;
-    e.bloque = static_cast<float*>(std::aligned_alloc(64, bytes));
-    e.carriles_validos = static_cast<uint32_t*>(std::calloc(e.filas, sizeof(uint32_t)));
-    if (e.bloque == nullptr || e.carriles_validos == nullptr) error_fatal("Falta memoria");
-    std::memset(e.bloque, 0, bytes);
+    e.bloque = static_cast<float*>(reserva_ceros(valores, sizeof(float)));
+    e.carriles_validos = static_cast<uint32_t*>(reserva_ceros(e.filas, sizeof(uint32_t)));
 
     e.pesos = e.bloque;
     e.prefijos = e.pesos + carril * e.columnas;
@@ -174,17 +186,6 @@ static void reserva_onda(entrenamiento& e, uint32_t carriles) {
     for (uint32_t k = 0; k < e.dimension; ++k)
         for (uint32_t j = 0; j < e.nsalidas; ++j)
             e.pesos[posicion_onda(e, k, j)] = e.W[k][e.salida0 + j];
-}
-
-// A zeroed block of n values of tam bytes, aligned for whole-vector access;
-// n = 0 gives none and never fails.
-static void* reserva_ceros(uint64_t n, size_t tam) {
-    if (n == 0) return nullptr;
-    if (n > (SIZE_MAX - 63) / tam) error_fatal("Falta memoria");
-    const size_t bytes = (static_cast<size_t>(n) * tam + 63) / 64 * 64;
-    void* p = std::aligned_alloc(64, bytes);
-    if (p == nullptr) error_fatal("Falta memoria");
-    return std::memset(p, 0, bytes);
 }
 
 // The outputs in npartes runs, one wavefront each, with a ring of residuals
@@ -296,29 +297,35 @@ static void separa_muertas_de(entrenamiento& e, std::span<const uint32_t> muerta
     }
 }
 
+// Gives every part of the training the samples' copy, placed from the
+// nmuestras rows of X; the training owns it.
+static void comparte_muestras(entrenamiento& e, float* muestras, matriz X, uint32_t nmuestras) {
+    e.muestras = muestras;
+    for (entrenamiento& p : partes_de(e)) {
+        p.muestras = muestras;
+        p.colocadas_de = X;
+        p.ncolocadas = nmuestras;
+    }
+}
+
 void coloca_muestras(entrenamiento& e, matriz X, uint32_t nmuestras) {
-    const std::span<entrenamiento> partes = partes_de(e);
-    const entrenamiento& modelo = partes[0];  // every part has the same lanes and slots
-    if (modelo.bloque == nullptr || nmuestras == 0 || e.muestras != nullptr) return;
-    const uint64_t paso = uint64_t{modelo.filas} * modelo.carriles;
+    const entrenamiento& modelo = partes_de(e)[0];  // every part has the same lanes and slots
+    if (modelo.bloque == nullptr || e.muestras != nullptr) return;
     // The copy is as large as the samples themselves. Where it would take
     // more than half the memory now free, or cannot be had, each cycle
     // places each sample as it goes: slower, never wrong, and no risk of
     // running the machine out of memory for speed.
-    if (paso > (SIZE_MAX - 63) / sizeof(float) / nmuestras) return;
-    const size_t bytes = (paso * nmuestras * sizeof(float) + 63) / 64 * 64;
+    uint64_t valores = 0;
+    if (__builtin_mul_overflow(uint64_t{modelo.filas} * modelo.carriles, nmuestras, &valores))
+        return;
     const long libres = sysconf(_SC_AVPHYS_PAGES), pagina = sysconf(_SC_PAGESIZE);
-    if (libres > 0 && pagina > 0 && bytes > uint64_t(libres) * uint64_t(pagina) / 2) return;
-    float* muestras = static_cast<float*>(std::aligned_alloc(64, bytes));
+    if (libres > 0 && pagina > 0 &&
+        valores > uint64_t(libres) * uint64_t(pagina) / 2 / sizeof(float))
+        return;
+    // Zeroed: the slots past the last input.
+    float* const muestras = static_cast<float*>(ceros(valores, sizeof(float)));
     if (muestras == nullptr) return;
-    std::memset(muestras, 0, bytes);  // the slots past the last input
-    e.muestras = muestras;
-    for (entrenamiento& p : partes) {
-        p.muestras = muestras;
-        p.paso_muestra = paso;
-        p.colocadas_de = X;
-        p.ncolocadas = nmuestras;
-    }
+    comparte_muestras(e, muestras, X, nmuestras);
     coloca_muestras_onda(modelo, X, nmuestras, muestras);
 }
 
@@ -426,33 +433,62 @@ static bool ciclo_completo(entrenamiento& e, matriz X, uint32_t nmuestras, float
     return c.finitos.load(std::memory_order_relaxed);
 }
 
+// Writes the weights of e, a training on one thread or one of its parts,
+// back to W and frees its memory, but for the samples' copy, which is the
+// training's.
+static void libera_onda(entrenamiento& e) {
+    if (e.da != nullptr) {  // each ring belongs to the part that writes it
+        std::free(e.da->vivas);
+        std::free(e.da->muertas);
+        delete e.da;
+        std::free(e.entregadas);
+    }
+    junta_muertas(e);
+    if (e.bloque != nullptr) {
+        for (uint32_t k = 0; k < e.dimension; ++k)
+            for (uint32_t j = 0; j < e.nsalidas; ++j)
+                e.W[k][e.salida0 + j] = e.pesos[posicion_onda(e, k, j)];
+    }
+    std::free(e.bloque);
+    std::free(e.carriles_validos);
+    for (void* p : {static_cast<void*>(e.filas_muertas), static_cast<void*>(e.lugares_muertas),
+                    static_cast<void*>(e.pesos_muertos), static_cast<void*>(e.copia_muertos),
+                    static_cast<void*>(e.prefijos_muertos), static_cast<void*>(e.dd_muertas),
+                    static_cast<void*>(e.copia), static_cast<void*>(e.inyeccion)})
+        std::free(p);
+}
+
+// The weights back to W, the threads joined, everything freed but the
+// samples' copy.
+static void libera_menos_muestras(entrenamiento& e) {
+    if (e.npartes == 0) return libera_onda(e);
+    disuelve(e.trabajadores);
+    for (entrenamiento& p : partes_de(e)) libera_onda(p);
+    delete[] e.partes;
+}
+
 void cambia_hilos(entrenamiento& e, uint32_t hilos) {
     if (e.npartes == 0 && e.bloque == nullptr) return;  // not a wavefront
     // The weights go back to W and come from there into the new parts; the
-    // samples' copy and the inputs kept apart stay as they are.
-    const std::span<entrenamiento> partes = partes_de(e);
-    const entrenamiento antes = partes[0];
-    const std::vector<uint32_t> muertas(antes.filas_muertas, antes.filas_muertas + antes.nmuertas);
-    for (entrenamiento& p : partes) p.muestras = nullptr;
-    e.muestras = nullptr;
-    const uint32_t posibles = e.hilos, ciclos = e.ciclos, dimension = e.dimension,
-                   nsalidas = e.nsalidas;
-    const double segundos = e.segundos;
-    const nucleo tipo = e.tipo;
-    const matriz W = e.W;
-    termina_entrenamiento(e);
-    e = empieza_entrenamiento(tipo, W, dimension, nsalidas, hilos);
-    e.hilos = posibles;
-    e.ciclos = ciclos;
-    e.segundos = segundos;  // and no cycle yet the new way
-    e.muestras = antes.muestras;
-    for (entrenamiento& p : partes_de(e)) {
-        p.muestras = antes.muestras;
-        p.paso_muestra = antes.paso_muestra;
-        p.colocadas_de = antes.colocadas_de;
-        p.ncolocadas = antes.ncolocadas;
-    }
+    // samples' copy, the inputs kept apart and the timings stay as they are.
+    const entrenamiento antes = e;
+    const entrenamiento& primera = partes_de(e)[0];
+    const std::vector<uint32_t> muertas(primera.filas_muertas,
+                                        primera.filas_muertas + primera.nmuertas);
+    const matriz colocadas_de = primera.colocadas_de;
+    const uint32_t ncolocadas = primera.ncolocadas;
+    libera_menos_muestras(e);
+    e = empieza_entrenamiento(antes.tipo, antes.W, antes.dimension, antes.nsalidas, hilos);
+    e.hilos = antes.hilos;
+    e.ciclos = antes.ciclos;
+    e.segundos = antes.segundos;  // and no cycle yet the new way
+    comparte_muestras(e, antes.muestras, colocadas_de, ncolocadas);
     aparta(e, muertas);
+}
+
+// From one thread to all the training may use, or back.
+static void cambia_de_forma(entrenamiento& e) {
+    cambia_hilos(e, e.npartes > 0 ? 1 : e.hilos);
 }
 
 // One cycle, and the rollback if a dead input's weight stopped being finite.
@@ -484,7 +520,7 @@ void ciclo_entrenamiento(entrenamiento& e, matriz X, uint32_t nmuestras, float n
     // quicker of its last two cycles; and one thread must be faster by a
     // tenth to win, since a wrong choice costs more that way.
     const uint32_t fase = e.ciclos < 2 ? 2 : (e.ciclos - 2) % 64;
-    if (fase == 0) cambia_hilos(e, e.npartes > 0 ? 1 : e.hilos);
+    if (fase == 0) cambia_de_forma(e);
     const auto inicio = std::chrono::steady_clock::now();
     ciclo_con_vuelta(e, X, nmuestras, nu, y, err);
     const double segundos =
@@ -496,44 +532,15 @@ void ciclo_entrenamiento(entrenamiento& e, matriz X, uint32_t nmuestras, float n
         if (e.npartes > 0 ? mejor < e.segundos : mejor < 0.9 * e.segundos)
             e.segundos = mejor;
         else
-            cambia_hilos(e, e.npartes > 0 ? 1 : e.hilos);  // back to the way that was faster
+            cambia_de_forma(e);  // back to the way that was faster
     } else if (fase != 0) {
         e.segundos = mejor;
     }
 }
 
 void termina_entrenamiento(entrenamiento& e) {
-    if (e.npartes > 0) {
-        disuelve(e.trabajadores);
-        for (entrenamiento& p : partes_de(e)) {
-            p.muestras = nullptr;  // the training's, freed below
-            termina_entrenamiento(p);
-        }
-        std::free(e.muestras);
-        delete[] e.partes;
-        e = entrenamiento{};
-        return;
-    }
-    if (e.da != nullptr) {  // each ring belongs to the part that writes it
-        std::free(e.da->vivas);
-        std::free(e.da->muertas);
-        delete e.da;
-        std::free(e.entregadas);
-    }
-    junta_muertas(e);
-    if (e.bloque != nullptr) {
-        for (uint32_t k = 0; k < e.dimension; ++k)
-            for (uint32_t j = 0; j < e.nsalidas; ++j)
-                e.W[k][e.salida0 + j] = e.pesos[posicion_onda(e, k, j)];
-    }
-    std::free(e.bloque);
-    std::free(e.carriles_validos);
+    libera_menos_muestras(e);
     std::free(e.muestras);
-    for (void* p : {static_cast<void*>(e.filas_muertas), static_cast<void*>(e.lugares_muertas),
-                    static_cast<void*>(e.pesos_muertos), static_cast<void*>(e.copia_muertos),
-                    static_cast<void*>(e.prefijos_muertos), static_cast<void*>(e.dd_muertas),
-                    static_cast<void*>(e.copia), static_cast<void*>(e.inyeccion)})
-        std::free(p);
     e = entrenamiento{};
 }
 

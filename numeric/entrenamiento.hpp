@@ -79,10 +79,9 @@ struct entrenamiento {
     float* anillo_y = nullptr;
     uint32_t* carriles_validos = nullptr;  // per slot, the lanes whose input exists
 
-    // The samples in lane order, placed once for the training
-    // (coloca_muestras), paso_muestra values apart; shared by the parts.
+    // The samples in lane order, filas · carriles values apart, placed once
+    // for the training (coloca_muestras), which owns them; its parts share them.
     float* muestras = nullptr;
-    uint64_t paso_muestra = 0;
     matriz colocadas_de = nullptr;  // the samples they were placed from
     uint32_t ncolocadas = 0;
 

@@ -29,7 +29,7 @@ bool ciclo_onda_avx2(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, v
 bool ciclo_onda_portatil(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err);
 
 // Places the nmuestras rows of X in lane order, one after another,
-// e.paso_muestra values apart, for the kernel's kind.
+// e.filas · e.carriles values apart, for the kernel's kind.
 void coloca_muestras_onda(const entrenamiento& e, matriz X, uint32_t nmuestras, float* destino);
 
 // What one part of a training split by outputs hands to the next, for each
