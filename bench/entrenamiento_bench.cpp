@@ -1,7 +1,7 @@
 // Training speed: the plain loop against the fast kernels on the same data,
 // in one run, with the bits of the results compared.
 //
-//     build/bench/entrenamiento_bench [hilos]
+//     build/bench/entrenamiento_bench [hilos | muertas]
 //
 // For each size it prints the time per cycle of each kernel, its ratio to the
 // plain loop and its arithmetic rate (9 useful flops per input-output pair per
@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "numeric/entrenamiento.hpp"
@@ -204,24 +205,39 @@ void imagenes(matriz X, uint32_t n, uint32_t lado, uint32_t borde, double raras)
     }
 }
 
-// A whole training as the program runs it: nu falling from alfa over the
-// cycles, the kernel it chooses, dead inputs apart or not. Seconds.
-double entrena(matriz X, const tamano& t, float alfa, uint32_t ciclos, bool aparte, matriz W) {
+// Whole trainings as the program runs them (nu falling from alfa over the
+// cycles, the kernel it chooses), each with its own samples and dead inputs
+// apart or not, taken a cycle each in turn so that a busy moment of the
+// machine falls on all of them alike. Returns each one's seconds; W[i]
+// receives training i's weights.
+std::vector<double> entrena_en_turno(std::span<const matriz> X, std::span<const bool> aparte,
+                                     std::span<const matriz> W, const tamano& t, float alfa,
+                                     uint32_t ciclos) {
+    const size_t n = X.size();
+    std::vector<entrenamiento> e(n);
+    std::vector<double> segundos(n);
     std::vector<float> y(t.nsalidas), err(t.nsalidas);
-    rand_w(W, t.dimension, t.nsalidas);
-    const auto inicio = reloj::now();
-    entrenamiento e = empieza_entrenamiento(nucleo_preferido(t.dimension, t.nsalidas), W,
-                                            t.dimension, t.nsalidas);
-    coloca_muestras(e, X, t.nmuestras);
-    if (aparte) separa_muertas(e, X, t.nmuestras);
+    const nucleo elegido = nucleo_preferido(t.dimension, t.nsalidas);
+    for (size_t i = 0; i < n; ++i) {
+        rand_w(W[i], t.dimension, t.nsalidas);
+        const auto inicio = reloj::now();
+        e[i] = empieza_entrenamiento(elegido, W[i], t.dimension, t.nsalidas);
+        coloca_muestras(e[i], X[i], t.nmuestras);
+        if (aparte[i]) separa_muertas(e[i], X[i], t.nmuestras);
+        segundos[i] += std::chrono::duration<double>(reloj::now() - inicio).count();
+    }
     float nu = alfa;
     for (uint32_t c = 0; c < ciclos; ++c) {
-        std::fill(err.begin(), err.end(), 0.0f);
-        ciclo_entrenamiento(e, X, t.nmuestras, nu, y.data(), err.data());
+        for (size_t i = 0; i < n; ++i) {
+            std::fill(err.begin(), err.end(), 0.0f);
+            const auto inicio = reloj::now();
+            ciclo_entrenamiento(e[i], X[i], t.nmuestras, nu, y.data(), err.data());
+            segundos[i] += std::chrono::duration<double>(reloj::now() - inicio).count();
+        }
         nu = nu - alfa / static_cast<float>(ciclos);
     }
-    termina_entrenamiento(e);
-    return std::chrono::duration<double>(reloj::now() - inicio).count();
+    for (entrenamiento& uno : e) termina_entrenamiento(uno);
+    return segundos;
 }
 
 // Image-like samples centred by column (-m -v), whose blank pixels stay zero
@@ -238,7 +254,9 @@ void muertas() {
         {"28x28, border 3", 28, 3, 2000, 32, 20, 0.003f, 0.0},
         {"28x28, border 1 lit in 2%", 28, 1, 2000, 32, 20, 0.003f, 0.02},
     };
-    std::printf("\ninputs zero in every sample (-m -v) against the same samples row-centred\n");
+    std::printf(
+        "\ninputs zero in every sample (-m -v) against the same samples row-centred,\n"
+        "trained in turn a cycle each\n");
     std::printf("subnormal multiplications are %s on this CPU\n",
                 subnormales_lentos() ? "slow: dead inputs are kept apart"
                                      : "not slow: dead inputs stay in the kernels");
@@ -246,29 +264,36 @@ void muertas() {
                 "apart (s)", "ratio", "apart", "bits");
     for (const caso& c : casos) {
         const tamano t{c.nmuestras, c.lado * c.lado, c.nsalidas};
-        matriz X = reserva_matriz(t.nmuestras, t.dimension);
-        matriz W = reserva_matriz(t.dimension, t.nsalidas);
-        matriz V = reserva_matriz(t.dimension, t.nsalidas);
-        imagenes(X, t.nmuestras, c.lado, c.borde, c.raras);
+        // The same images row-centred, centred by column with the dead
+        // inputs in the kernels, and centred by column with them apart.
+        const matriz fila = reserva_matriz(t.nmuestras, t.dimension);
+        const matriz columna = reserva_matriz(t.nmuestras, t.dimension);
+        imagenes(fila, t.nmuestras, c.lado, c.borde, c.raras);
+        imagenes(columna, t.nmuestras, c.lado, c.borde, c.raras);
+        ajusta(fila, t.nmuestras, t.dimension);
         if (c.borde == 0)  // 8×8 digits: the corners are blank
-            for (uint32_t s = 0; s < t.nmuestras; ++s) X[s][0] = X[s][7] = X[s][56] = 0.0f;
+            for (uint32_t s = 0; s < t.nmuestras; ++s)
+                columna[s][0] = columna[s][7] = columna[s][56] = 0.0f;
         vector medias = reserva_vector(t.dimension);
-        media(X, t.nmuestras, t.dimension, medias);
-        mean0(t.nmuestras, t.dimension, X, medias);
+        media(columna, t.nmuestras, t.dimension, medias);
+        mean0(t.nmuestras, t.dimension, columna, medias);
         uint32_t nmuertas = 0;
-        for (uint32_t k = 0; k < t.dimension; ++k) nmuertas += entrada_muerta(X, t.nmuestras, k);
-        const double muertas = entrena(X, t, c.alfa, c.ciclos, false, W);
-        const double aparte = entrena(X, t, c.alfa, c.ciclos, true, V);
-        const bool iguales = mismos_pesos(W, V, t);
-        imagenes(X, t.nmuestras, c.lado, c.borde, c.raras);
-        ajusta(X, t.nmuestras, t.dimension);
-        const double fila = entrena(X, t, c.alfa, c.ciclos, false, W);
-        std::printf("%-28s %6u %10.3f %10.3f %10.3f %8.2f %8.2f %s\n", c.nombre, nmuertas, fila,
-                    muertas, aparte, muertas / fila, aparte / fila, iguales ? "same" : "DIFFERENT");
+        for (uint32_t k = 0; k < t.dimension; ++k)
+            nmuertas += entrada_muerta(columna, t.nmuestras, k);
+
+        const matriz X[] = {fila, columna, columna};
+        const bool aparte[] = {false, false, true};
+        const matriz W[] = {reserva_matriz(t.dimension, t.nsalidas),
+                            reserva_matriz(t.dimension, t.nsalidas),
+                            reserva_matriz(t.dimension, t.nsalidas)};
+        const std::vector<double> s = entrena_en_turno(X, aparte, W, t, c.alfa, c.ciclos);
+        std::printf("%-28s %6u %10.3f %10.3f %10.3f %8.2f %8.2f %s\n", c.nombre, nmuertas, s[0],
+                    s[1], s[2], s[1] / s[0], s[2] / s[0],
+                    mismos_pesos(W[1], W[2], t) ? "same" : "DIFFERENT");
         libera_vector(medias);
-        libera_matriz(t.nmuestras, X);
-        libera_matriz(t.dimension, W);
-        libera_matriz(t.dimension, V);
+        libera_matriz(t.nmuestras, fila);
+        libera_matriz(t.nmuestras, columna);
+        for (matriz w : W) libera_matriz(t.dimension, w);
     }
 }
 
@@ -292,6 +317,11 @@ int main(int argc, char** argv) {
     // "hilos": only one thread against all.
     if (argc > 1 && std::strcmp(argv[1], "hilos") == 0) {
         hilos();
+        return 0;
+    }
+    // "muertas": only the inputs that are zero in every sample.
+    if (argc > 1 && std::strcmp(argv[1], "muertas") == 0) {
+        muertas();
         return 0;
     }
     const tamano tamanos[] = {{1797, 64, 16}, {2000, 784, 32}, {5000, 256, 64}, {150, 4, 2}};
