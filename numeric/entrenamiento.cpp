@@ -87,7 +87,8 @@ static bool ciclo_prefijo_muertas(entrenamiento& e, matriz X, uint32_t nmuestras
             for (uint32_t j = 0; j < M; ++j) {
                 float dd;
                 finitos &= escalar::columna_muertas(1, e.pesos_muertos + uint64_t{j} * ancho + m, p,
-                                                    y[j], nu, &dd);
+                                                    nullptr, y[j], nu, &dd)
+                               .finitos;
                 err[j] = mas(dd, err[j]);
             }
             ++m;
@@ -281,8 +282,10 @@ static void separa_muertas_de(entrenamiento& e, std::span<const uint32_t> muerta
     e.lugares_muertas = static_cast<uint32_t*>(reserva_ceros(n, sizeof(uint32_t)));
     e.pesos_muertos = static_cast<double*>(reserva_ceros(pesos, sizeof(double)));
     e.copia_muertos = static_cast<double*>(reserva_ceros(pesos, sizeof(double)));
-    e.prefijos_muertos = static_cast<double*>(reserva_ceros(e.ancho_muertas, sizeof(double)));
+    // The running prefixes, then the values two samples in turn start them from.
+    e.prefijos_muertos = static_cast<double*>(reserva_ceros(3 * e.ancho_muertas, sizeof(double)));
     e.dd_muertas = static_cast<float*>(reserva_ceros(e.ancho_muertas, sizeof(float)));
+    e.inyectadas = static_cast<bool*>(reserva_ceros(M, sizeof(bool)));
     e.copia = static_cast<float*>(reserva_ceros(vivos, sizeof(float)));
     if (e.bloque != nullptr) e.inyeccion = static_cast<float*>(reserva_ceros(vivos, sizeof(float)));
 
@@ -454,7 +457,8 @@ static void libera_onda(entrenamiento& e) {
     for (void* p : {static_cast<void*>(e.filas_muertas), static_cast<void*>(e.lugares_muertas),
                     static_cast<void*>(e.pesos_muertos), static_cast<void*>(e.copia_muertos),
                     static_cast<void*>(e.prefijos_muertos), static_cast<void*>(e.dd_muertas),
-                    static_cast<void*>(e.copia), static_cast<void*>(e.inyeccion)})
+                    static_cast<void*>(e.inyectadas), static_cast<void*>(e.copia),
+                    static_cast<void*>(e.inyeccion)})
         std::free(p);
 }
 

@@ -19,6 +19,7 @@
 #endif
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <utility>
 

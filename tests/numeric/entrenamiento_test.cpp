@@ -373,6 +373,48 @@ TEST_P(Nucleo, WeightsSinkToSubnormalsAndComeBackToLife) {
     compara(GetParam(), X, W, 2, 0.01f, {true, 1.0f});
 }
 
+// Dead inputs whose weights start at every magnitude the steps tell apart:
+// whole units of 2^-149 and the floats up to 2^-125, where a weight may be a
+// fixed point; tiny normal ones, worked carefully; normal ones, and large
+// ones on tiny outputs, whose d·d is subnormal (live inputs of 1e-12 keep
+// err small enough to show it). Each output's weights all of one magnitude,
+// and mixed. Rates above 1/2 and negative ones; a sample of zeros, whose
+// d·d are all +0 after others that were not.
+TEST_P(Nucleo, DeadWeightsOfEveryMagnitude) {
+    const float pesos[] = {0.0f,      -0.0f,         0x1p-149f, -0x3p-149f, 0x7fp-149f,
+                           0x1p-126f, -0x1.fep-126f, 0x1p-125f, 0x1p-120f,  -0x1p-110f,
+                           0x1p-95f,  -0x1p-89f,     0x1p-80f,  0x1.8p-73f, -0x1p-68f,
+                           1e-10f,    -0.5f,         3000.0f,   -5e4f};
+    constexpr uint32_t npesos = sizeof pesos / sizeof pesos[0];
+    std::mt19937 azar(15);
+    for (float escala : {1e-12f, 1e-3f, 1.0f, 40.0f}) {
+        for (float nu : {0.01f, 0.7f, 1.5f, -0.2f, 1e-6f}) {
+            for (uint32_t dimension : {9u, 24u, 40u}) {
+                for (uint32_t nsalidas : {3u, 20u}) {
+                    for (bool mezclados : {false, true}) {
+                        SCOPED_TRACE(testing::Message()
+                                     << "inputs ×" << escala << ", nu " << nu << ", " << dimension
+                                     << " inputs, " << nsalidas << " outputs"
+                                     << (mezclados ? ", mixed" : ""));
+                        muestras X(6, dimension), W(dimension, nsalidas);
+                        llena(X, azar, [](uint32_t k) { return k % 3 == 0; });
+                        for (uint32_t s = 0; s < X.filas; ++s)
+                            for (uint32_t k = 0; k < dimension; ++k)
+                                X.m[s][k] *= s == 3 ? 0.0f : escala;
+                        rand_w(W.m, dimension, nsalidas);
+                        for (uint32_t k = 0; k < dimension; k += 3)
+                            for (uint32_t j = 0; j < nsalidas; ++j)
+                                W.m[k][j] =
+                                    pesos[(mezclados ? k / 3 + 5 * j : j + dimension) % npesos];
+                        compara(GetParam(), X, W, 2, nu, {true, 1.0f});
+                        if (HasFatalFailure()) return;
+                    }
+                }
+            }
+        }
+    }
+}
+
 // Signed zeros: −0 in the dead columns, and −0 weights, which +0 turns into +0.
 TEST_P(Nucleo, NegativeZerosInSamplesAndWeights) {
     std::mt19937 azar(14);
