@@ -117,11 +117,12 @@ matriz aleatorias(const tamano& t) {
 }
 
 // Seconds of one cycle of a training in progress.
-double ciclo(entrenamiento& e, matriz X, const tamano& t, std::vector<float>& err) {
+double ciclo(entrenamiento& e, matriz X, const tamano& t, std::vector<float>& err,
+             float nu = 0.0001f) {
     std::vector<float> y(t.nsalidas);
     std::fill(err.begin(), err.end(), 0.0f);
     const auto inicio = reloj::now();
-    ciclo_entrenamiento(e, X, t.nmuestras, 0.0001f, y.data(), err.data());
+    ciclo_entrenamiento(e, X, t.nmuestras, nu, y.data(), err.data());
     return std::chrono::duration<double>(reloj::now() - inicio).count();
 }
 
@@ -216,7 +217,7 @@ std::vector<double> entrena_en_turno(std::span<const matriz> X, std::span<const 
     const size_t n = X.size();
     std::vector<entrenamiento> e(n);
     std::vector<double> segundos(n);
-    std::vector<float> y(t.nsalidas), err(t.nsalidas);
+    std::vector<float> err(t.nsalidas);
     const nucleo elegido = nucleo_preferido(t.dimension, t.nsalidas);
     for (size_t i = 0; i < n; ++i) {
         rand_w(W[i], t.dimension, t.nsalidas);
@@ -228,12 +229,7 @@ std::vector<double> entrena_en_turno(std::span<const matriz> X, std::span<const 
     }
     float nu = alfa;
     for (uint32_t c = 0; c < ciclos; ++c) {
-        for (size_t i = 0; i < n; ++i) {
-            std::fill(err.begin(), err.end(), 0.0f);
-            const auto inicio = reloj::now();
-            ciclo_entrenamiento(e[i], X[i], t.nmuestras, nu, y.data(), err.data());
-            segundos[i] += std::chrono::duration<double>(reloj::now() - inicio).count();
-        }
+        for (size_t i = 0; i < n; ++i) segundos[i] += ciclo(e[i], X[i], t, err, nu);
         nu = nu - alfa / static_cast<float>(ciclos);
     }
     for (entrenamiento& uno : e) termina_entrenamiento(uno);

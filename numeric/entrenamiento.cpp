@@ -285,9 +285,11 @@ static void separa_muertas_de(entrenamiento& e, std::span<const uint32_t> muerta
     // The running prefixes, then the values two samples in turn start them from.
     e.prefijos_muertos = static_cast<double*>(reserva_ceros(3 * e.ancho_muertas, sizeof(double)));
     e.dd_muertas = static_cast<float*>(reserva_ceros(e.ancho_muertas, sizeof(float)));
-    e.inyectadas = static_cast<bool*>(reserva_ceros(M, sizeof(bool)));
     e.copia = static_cast<float*>(reserva_ceros(vivos, sizeof(float)));
-    if (e.bloque != nullptr) e.inyeccion = static_cast<float*>(reserva_ceros(vivos, sizeof(float)));
+    if (e.bloque != nullptr) {
+        e.inyeccion = static_cast<float*>(reserva_ceros(vivos, sizeof(float)));
+        e.inyectadas = static_cast<bool*>(reserva_ceros(M, sizeof(bool)));
+    }
 
     for (const uint32_t k : muertas) {
         for (uint32_t j = 0; j < M; ++j) {
