@@ -415,6 +415,29 @@ TEST_P(Nucleo, DeadWeightsOfEveryMagnitude) {
     }
 }
 
+// A dead input's −0 weight for the first output stays −0 through a sample
+// only if the sample's zero is +0 and its output negative. Here only the
+// first sample has −0, so the weight turns +0 there: a step that started
+// from another sample's zero would keep −0.
+TEST_P(Nucleo, EachSampleStartsFromItsOwnSignedZero) {
+    for (uint32_t dimension : {5u, 18u, 40u}) {
+        SCOPED_TRACE(testing::Message() << dimension << " inputs");
+        const uint32_t muerta = dimension / 2;
+        muestras X(4, dimension), W(dimension, 3);
+        for (uint32_t s = 0; s < X.filas; ++s)
+            for (uint32_t k = 0; k < dimension; ++k)
+                X.m[s][k] = k != muerta ? 0.5f + 0.125f * (k % 3) : s == 0 ? -0.0f : 0.0f;
+        rand_w(W.m, dimension, 3);
+        for (uint32_t k = 0; k < dimension; ++k) W.m[k][0] = -0.25f - W.m[k][0];
+        W.m[muerta][0] = -0.0f;
+        muestras plain(W);
+        entrena({nucleo::simple}, X, plain, 1, 0.01f);
+        EXPECT_FALSE(std::signbit(plain.m[muerta][0]));
+        compara(GetParam(), X, W, 2, 0.01f, {true, 1.0f});
+        if (HasFatalFailure()) return;
+    }
+}
+
 // Signed zeros: −0 in the dead columns, and −0 weights, which +0 turns into +0.
 TEST_P(Nucleo, NegativeZerosInSamplesAndWeights) {
     std::mt19937 azar(14);
