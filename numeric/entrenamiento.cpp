@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <span>
@@ -289,8 +290,18 @@ static void separa_muertas_de(entrenamiento& e, std::span<const uint32_t> muerta
     if (e.bloque != nullptr) {
         e.inyeccion = static_cast<float*>(reserva_ceros(vivos, sizeof(float)));
         e.inyectadas = static_cast<bool*>(reserva_ceros(M, sizeof(bool)));
+        e.entrantes = static_cast<float*>(reserva_ceros(2 * e.ancho_muertas, sizeof(float)));
+        // Lane i owns the inputs from i·filas on: the dead ones, ascending,
+        // fall to the lanes in order.
+        e.carril_muertas = static_cast<uint32_t*>(reserva_ceros(e.carriles + 1, sizeof(uint32_t)));
+        for (uint32_t i = 0, m = 0; i <= e.carriles; ++i) {
+            while (m < n && muertas[m] < uint64_t{i} * e.filas) ++m;
+            e.carril_muertas[i] = m;
+        }
     }
 
+    // Every output apart until the first cycle chooses (corta_muertas).
+    e.corte_muertas = M;
     for (const uint32_t k : muertas) {
         for (uint32_t j = 0; j < M; ++j) {
             e.pesos_muertos[uint64_t{j} * e.ancho_muertas + e.nmuertas] = peso(e, k, j);
@@ -361,10 +372,62 @@ void separa_muertas(entrenamiento& e, matriz X, uint32_t nmuestras) {
 // Puts the dead inputs' weights back among the others and stops keeping them apart.
 static void junta_muertas(entrenamiento& e) {
     for (uint32_t m = 0; m < e.nmuertas; ++m)
-        for (uint32_t j = 0; j < e.nsalidas; ++j)
+        for (uint32_t j = 0; j < e.corte_muertas; ++j)
             peso(e, e.filas_muertas[m], j) =
                 static_cast<float>(e.pesos_muertos[uint64_t{j} * e.ancho_muertas + m]);
     e.nmuertas = 0;
+}
+
+// Chooses, before each cycle of a wavefront, the outputs for which the dead
+// inputs are worked apart: the first ones, up to the last that has a weight
+// below 2^-40 or one that is not finite, and none if any weight is not
+// finite (the kernel adds it to y as it must). A dead input's weights for
+// the first outputs sink to a few units of 2^-149 within a cycle or two;
+// those for later outputs shrink slowly, and far above the subnormal range
+// they cost the kernel nothing more than a live input's. A part whose lanes
+// start each sample from the residuals of the part before must not start
+// exactly where the dead inputs enter the kernel: there it works one output
+// apart first, from the residuals handed on beside the lanes'.
+static void corta_muertas(std::span<entrenamiento> partes) {
+    if (partes[0].nmuertas == 0 || partes[0].bloque == nullptr) return;
+    uint32_t corte = 0;
+    bool finitos = true;
+    for (entrenamiento& p : partes)
+        for (uint32_t m = 0; m < p.nmuertas; ++m)
+            for (uint32_t j = 0; j < p.nsalidas; ++j) {
+                const double w = j < p.corte_muertas
+                                     ? p.pesos_muertos[uint64_t{j} * p.ancho_muertas + m]
+                                     : peso(p, p.filas_muertas[m], j);
+                finitos &= std::isfinite(w);
+                if (std::fabs(w) < 0x1p-40) corte = std::max(corte, p.salida0 + j + 1);
+            }
+    if (!finitos) corte = 0;
+    for (const entrenamiento& p : partes)
+        if (p.salida0 > 0 && corte == p.salida0) ++corte;
+
+    for (entrenamiento& p : partes) {
+        const uint32_t antes = p.corte_muertas,
+                       ahora = std::clamp(corte, p.salida0, p.salida0 + p.nsalidas) - p.salida0;
+        for (uint32_t m = 0; m < p.nmuertas; ++m) {
+            const uint32_t k = p.filas_muertas[m], lugar = p.lugares_muertas[m];
+            for (uint32_t j = std::min(antes, ahora); j < std::max(antes, ahora); ++j) {
+                double& apartado = p.pesos_muertos[uint64_t{j} * p.ancho_muertas + m];
+                if (j < ahora) {
+                    apartado = peso(p, k, j);
+                    peso(p, k, j) = 0.0f;
+                    continue;
+                }
+                peso(p, k, j) = static_cast<float>(apartado);
+                apartado = 0.0;
+                // The d·d slots that it fed are the kernel's own again.
+                const uint32_t i = lugar % p.carriles;
+                const uint32_t c = j + i < p.columnas ? j + i : j + i - p.columnas;
+                p.inyeccion[uint64_t{c} * p.filas * p.carriles + lugar] = 0.0f;
+                p.inyectadas[j] = false;
+            }
+        }
+        p.corte_muertas = ahora;
+    }
 }
 
 // The live weights, in the kernel's layout, and the dead ones, to the copy
@@ -460,7 +523,8 @@ static void libera_onda(entrenamiento& e) {
                     static_cast<void*>(e.pesos_muertos), static_cast<void*>(e.copia_muertos),
                     static_cast<void*>(e.prefijos_muertos), static_cast<void*>(e.dd_muertas),
                     static_cast<void*>(e.inyectadas), static_cast<void*>(e.copia),
-                    static_cast<void*>(e.inyeccion)})
+                    static_cast<void*>(e.inyeccion), static_cast<void*>(e.entrantes),
+                    static_cast<void*>(e.carril_muertas)})
         std::free(p);
 }
 
@@ -502,6 +566,7 @@ static void ciclo_con_vuelta(entrenamiento& e, matriz X, uint32_t nmuestras, flo
                              vector err) {
     const std::span<entrenamiento> partes = partes_de(e);
     const bool con_muertas = partes[0].nmuertas > 0;
+    corta_muertas(partes);
     if (con_muertas)
         for (entrenamiento& p : partes) copia_pesos(p, true);
     if (ciclo_completo(e, X, nmuestras, nu, y, err)) return;

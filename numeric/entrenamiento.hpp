@@ -32,11 +32,14 @@
 // 5. Inputs that are zero in every sample (separa_muertas). Each adds
 //    W[k][j]·(±0) = ±0 to y[j], which leaves it as it was, since a sum that
 //    starts at +0 is never −0; so while its weights are finite it can be
-//    left out of y. Its own steps are worked beside the kernel, with the
-//    same float results but no subnormal float in the common cases
+//    left out of y. Its own steps for the first outputs, whose weights sink
+//    towards subnormal values, are worked beside the kernel, with the same
+//    float results but no subnormal float in the common cases
 //    (numeric/muertas.inc), and its d·d joins err[j] at its place in the
-//    sum. When one of its weights stops being finite, the cycle is
-//    trained again with every input together.
+//    sum. The residual they leave is handed to the kernel, which trains
+//    the later outputs, whose weights stay normal, with the live inputs.
+//    When a weight worked beside the kernel stops being finite, the cycle
+//    is trained again with every input together.
 #pragma once
 
 #include <cstdint>
@@ -86,9 +89,12 @@ struct entrenamiento {
     uint32_t ncolocadas = 0;
 
     // Inputs that are zero in every sample, when the training keeps them apart
-    // (separa_muertas): their weights stay zero in W or in the wavefront, so
-    // that no vector instruction meets their tiny values, and live here.
+    // (separa_muertas): their weights for the outputs below corte_muertas
+    // stay zero in W or in the wavefront, so that no vector instruction
+    // meets their tiny values, and live here; from corte_muertas on they
+    // train in the wavefront with the others.
     uint32_t nmuertas = 0;
+    uint32_t corte_muertas = 0;
     uint32_t ancho_muertas = 0;           // nmuertas rounded up to whole vectors
     uint32_t* filas_muertas = nullptr;    // their inputs k, ascending
     uint32_t* lugares_muertas = nullptr;  // in the wavefront: slot · lanes + lane
@@ -99,6 +105,10 @@ struct entrenamiento {
     float* copia = nullptr;       // the live weights at the start of a cycle, to go back to
     double* copia_muertos = nullptr;
     float* inyeccion = nullptr;  // wavefront order: the dead inputs' d·d, zero elsewhere
+    // Their residuals after output corte_muertas − 1, for the lanes to go on
+    // from: two samples in turn, as floats.
+    float* entrantes = nullptr;
+    uint32_t* carril_muertas = nullptr;  // per lane and one more: its first dead input
 
     // Outputs split among threads: each part is a training of its own for a
     // run of the outputs, on a thread of the crew. A training that may use

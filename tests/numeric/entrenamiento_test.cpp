@@ -415,6 +415,30 @@ TEST_P(Nucleo, DeadWeightsOfEveryMagnitude) {
     }
 }
 
+// The dead inputs' weights tiny for the first outputs and normal for the
+// others, as training leaves them: their steps for the first outputs are
+// worked apart and the kernel goes on from the residual they leave. The
+// cut falls at every output in turn, where a part of a split training
+// starts too, and at neither end. The weights on both sides of it are close
+// to 2^-40, so that the residual handed over is not lost in the rounding
+// of the kernel's first step.
+TEST_P(Nucleo, DeadInputsEnterTheKernelAtAnyOutput) {
+    std::mt19937 azar(21);
+    const uint32_t dimension = 40, nsalidas = 35;
+    muestras X(7, dimension), W(dimension, nsalidas);
+    llena(X, azar, [](uint32_t k) { return k % 3 == 1; });
+    X.m[2][7] = -0.0f;
+    for (uint32_t corte = 0; corte <= nsalidas; ++corte) {
+        SCOPED_TRACE(testing::Message() << "tiny weights for the first " << corte << " outputs");
+        rand_w(W.m, dimension, nsalidas);
+        for (uint32_t k = 1; k < dimension; k += 3)
+            for (uint32_t j = 0; j <= corte && j < nsalidas; ++j)
+                W.m[k][j] = j == corte ? 0x1p-38f : j % 3 == 0 ? 0x5p-149f : -0x1.8p-41f;
+        compara(GetParam(), X, W, 3, 0.01f, {true, 1.0f});
+        if (HasFatalFailure()) return;
+    }
+}
+
 // A dead input's −0 weight for the first output stays −0 through a sample
 // only if the sample's zero is +0 and its output negative. Here only the
 // first sample has −0, so the weight turns +0 there: a step that started
