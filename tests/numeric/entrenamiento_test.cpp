@@ -439,6 +439,35 @@ TEST_P(Nucleo, DeadInputsEnterTheKernelAtAnyOutput) {
     }
 }
 
+// Dead weights of two kinds: sunk to the grid in some inputs and normal in
+// the others, side by side in the same outputs; or sunk but for output 3,
+// whose live weights are all zero so that its y stays 0. There the prefix,
+// subnormal after the sunk outputs, goes through a step in float unchanged,
+// with its sign, to the sunk outputs after it.
+TEST_P(Nucleo, DeadWeightsOfTwoKindsAndAnOutputThatStaysZero) {
+    std::mt19937 azar(23);
+    const uint32_t dimension = 30, nsalidas = 6, quieta = 3;
+    muestras X(8, dimension), W(dimension, nsalidas);
+    llena(X, azar, [](uint32_t k) { return k % 2 == 0; });
+    for (bool lado_a_lado : {false, true}) {
+        SCOPED_TRACE(lado_a_lado ? "side by side" : "sunk first");
+        rand_w(W.m, dimension, nsalidas);
+        for (uint32_t k = 0; k < dimension; ++k) {
+            if (k % 2 != 0) {
+                W.m[k][quieta] = 0.0f;
+                continue;
+            }
+            for (uint32_t j = 0; j < nsalidas; ++j) {
+                const bool hundido = lado_a_lado ? k % 4 == 0 : j != quieta;
+                W.m[k][j] = hundido ? (j % 2 != 0 ? -0x2bp-149f : 0x1.8p-126f)
+                                    : (k % 3 != 0 ? 0x1.3p-50f : -0x1.7p-47f);
+            }
+        }
+        compara(GetParam(), X, W, 3, 0.3f, {true, 1.0f});
+        if (HasFatalFailure()) return;
+    }
+}
+
 // A dead input's −0 weight for the first output stays −0 through a sample
 // only if the sample's zero is +0 and its output negative. Here only the
 // first sample has −0, so the weight turns +0 there: a step that started
