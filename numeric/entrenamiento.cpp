@@ -88,7 +88,7 @@ static bool ciclo_prefijo_muertas(entrenamiento& e, matriz X, uint32_t nmuestras
             for (uint32_t j = 0; j < M; ++j) {
                 float dd;
                 finitos &= escalar::columna_muertas(1, e.pesos_muertos + uint64_t{j} * ancho + m, p,
-                                                    nullptr, y[j], nu, &dd)
+                                                    nullptr, y[j], nu, &dd, 0.0f)
                                .finitos;
                 err[j] = mas(dd, err[j]);
             }

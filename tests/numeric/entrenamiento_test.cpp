@@ -468,6 +468,29 @@ TEST_P(Nucleo, DeadWeightsOfTwoKindsAndAnOutputThatStaysZero) {
     }
 }
 
+// A dead input's d·d that changes err only just, or only just does not:
+// its weights from 2^-6 to 2^-18 make d·d from 2^-12 to 2^-36 of the live
+// inputs' share of err, and the weight for the last output, below 2^-40,
+// keeps them all worked apart.
+TEST_P(Nucleo, DeadSquaresAtTheEdgeOfErrsRounding) {
+    std::mt19937 azar(29);
+    std::uniform_real_distribution<float> cerca(1.0f, 2.0f);
+    const uint32_t dimension = 12;
+    for (int e = 6; e <= 18; ++e)
+        for (uint32_t nsalidas : {3u, 20u}) {
+            SCOPED_TRACE(testing::Message()
+                         << "dead weights ×2^-" << e << ", " << nsalidas << " outputs");
+            muestras X(6, dimension), W(dimension, nsalidas);
+            llena(X, azar, [](uint32_t k) { return k % 4 == 1; });
+            rand_w(W.m, dimension, nsalidas);
+            for (uint32_t k = 1; k < dimension; k += 4)
+                for (uint32_t j = 0; j < nsalidas; ++j)
+                    W.m[k][j] = j + 1 < nsalidas ? std::ldexp(cerca(azar), -e) : 0x1p-50f;
+            compara(GetParam(), X, W, 2, 0.05f, {true, 1.0f});
+            if (HasFatalFailure()) return;
+        }
+}
+
 // A dead input's −0 weight for the first output stays −0 through a sample
 // only if the sample's zero is +0 and its output negative. Here only the
 // first sample has −0, so the weight turns +0 there: a step that started
