@@ -423,6 +423,7 @@ static void corta_muertas(std::span<entrenamiento> partes) {
                 const uint32_t i = lugar % p.carriles;
                 const uint32_t c = j + i < p.columnas ? j + i : j + i - p.columnas;
                 p.inyeccion[uint64_t{c} * p.filas * p.carriles + lugar] = 0.0f;
+                if (p.inyectadas[j]) --p.salidas_con_dd;
                 p.inyectadas[j] = false;
             }
         }

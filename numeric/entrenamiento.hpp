@@ -102,6 +102,7 @@ struct entrenamiento {
     double* prefijos_muertos = nullptr;
     float* dd_muertas = nullptr;  // each one's d·d for the output in hand
     bool* inyectadas = nullptr;   // per output: whether any of its d·d slots is not +0
+    uint32_t salidas_con_dd = 0;  // the outputs for which it is so
     float* copia = nullptr;       // the live weights at the start of a cycle, to go back to
     double* copia_muertos = nullptr;
     float* inyeccion = nullptr;  // wavefront order: the dead inputs' d·d, zero elsewhere
