@@ -67,12 +67,13 @@ void ciclo_sanger_prefijo(matriz X, uint32_t nmuestras, uint32_t dimension, matr
     }
 }
 
-// The running prefix with the dead inputs apart: their rows of W hold zeros,
-// which add nothing to y, and each is worked in its place in the order of k,
-// so that its d·d joins err[j] exactly where the plain loop adds it.
+// The running prefix with the dead inputs apart: their rows of W hold zeros
+// below the cut (corta_muertas), which add nothing to y, and each is worked
+// in its place in the order of k, so that its d·d joins err[j] exactly
+// where the plain loop adds it; from the cut on, as any other row.
 static bool ciclo_prefijo_muertas(entrenamiento& e, matriz X, uint32_t nmuestras, float nu,
                                   vector y, vector err) {
-    const uint32_t M = e.nsalidas, ancho = e.ancho_muertas;
+    const uint32_t M = e.nsalidas, ancho = e.ancho_muertas, corte = e.corte_muertas;
     bool finitos = true;
     for (uint32_t s = 0; s < nmuestras; ++s) {
         vector x = X[s];
@@ -85,12 +86,17 @@ static bool ciclo_prefijo_muertas(entrenamiento& e, matriz X, uint32_t nmuestras
             }
             double* p = e.prefijos_muertos + m;
             *p = x[k];
-            for (uint32_t j = 0; j < M; ++j) {
+            for (uint32_t j = 0; j < corte; ++j) {
                 float dd;
                 finitos &= escalar::columna_muertas(1, e.pesos_muertos + uint64_t{j} * ancho + m, p,
                                                     nullptr, y[j], nu, &dd, 0.0f)
                                .finitos;
                 err[j] = mas(dd, err[j]);
+            }
+            // The outputs from the cut on, from the residual the steps apart left.
+            if (corte < M) {
+                const escalar::flotante_corto residuo = escalar::a_float(escalar::doble{*p});
+                fila_prefijo(e.W[k] + corte, residuo[0], y + corte, M - corte, nu, err + corte);
             }
             ++m;
         }
@@ -378,10 +384,10 @@ static void junta_muertas(entrenamiento& e) {
     e.nmuertas = 0;
 }
 
-// Chooses, before each cycle of a wavefront, the outputs for which the dead
-// inputs are worked apart: the first ones, up to the last that has a weight
-// below 2^-40 or one that is not finite, and none if any weight is not
-// finite (the kernel adds it to y as it must). A dead input's weights for
+// Chooses, before each cycle, the outputs for which the dead inputs are
+// worked apart: the first ones, up to the last that has a weight below
+// 2^-40, and none if any weight is not finite (the kernel adds it to y as it
+// must). A dead input's weights for
 // the first outputs sink to a few units of 2^-149 within a cycle or two;
 // those for later outputs shrink slowly, and far above the subnormal range
 // they cost the kernel nothing more than a live input's. A part whose lanes
@@ -389,7 +395,7 @@ static void junta_muertas(entrenamiento& e) {
 // exactly where the dead inputs enter the kernel: there it works one output
 // apart first, from the residuals handed on beside the lanes'.
 static void corta_muertas(std::span<entrenamiento> partes) {
-    if (partes[0].nmuertas == 0 || partes[0].bloque == nullptr) return;
+    if (partes[0].nmuertas == 0) return;
     uint32_t corte = 0;
     bool finitos = true;
     for (entrenamiento& p : partes)
@@ -419,6 +425,7 @@ static void corta_muertas(std::span<entrenamiento> partes) {
                 }
                 peso(p, k, j) = static_cast<float>(apartado);
                 apartado = 0.0;
+                if (p.inyeccion == nullptr) continue;  // the running prefix: no slots
                 // The d·d slots that it fed are the kernel's own again.
                 const uint32_t i = lugar % p.carriles;
                 const uint32_t c = j + i < p.columnas ? j + i : j + i - p.columnas;
