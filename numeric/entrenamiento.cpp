@@ -387,13 +387,13 @@ static void junta_muertas(entrenamiento& e) {
 // Chooses, before each cycle, the outputs for which the dead inputs are
 // worked apart: the first ones, up to the last that has a weight below
 // 2^-40, and none if any weight is not finite (the kernel adds it to y as it
-// must). A dead input's weights for
-// the first outputs sink to a few units of 2^-149 within a cycle or two;
-// those for later outputs shrink slowly, and far above the subnormal range
-// they cost the kernel nothing more than a live input's. A part whose lanes
-// start each sample from the residuals of the part before must not start
-// exactly where the dead inputs enter the kernel: there it works one output
-// apart first, from the residuals handed on beside the lanes'.
+// must). A dead input's weights for the first outputs sink to a few units of
+// 2^-149 within a cycle or two; those for later outputs shrink slowly, and
+// far above the subnormal range they cost the kernel nothing more than a
+// live input's. A part whose lanes start each sample from the residuals of
+// the part before must not start exactly where the dead inputs enter the
+// kernel: there it works one output apart first, from the residuals handed
+// on beside the lanes'.
 static void corta_muertas(std::span<entrenamiento> partes) {
     if (partes[0].nmuertas == 0) return;
     uint32_t corte = 0;
@@ -415,7 +415,7 @@ static void corta_muertas(std::span<entrenamiento> partes) {
         const uint32_t antes = p.corte_muertas,
                        ahora = std::clamp(corte, p.salida0, p.salida0 + p.nsalidas) - p.salida0;
         for (uint32_t m = 0; m < p.nmuertas; ++m) {
-            const uint32_t k = p.filas_muertas[m], lugar = p.lugares_muertas[m];
+            const uint32_t k = p.filas_muertas[m];
             for (uint32_t j = std::min(antes, ahora); j < std::max(antes, ahora); ++j) {
                 double& apartado = p.pesos_muertos[uint64_t{j} * p.ancho_muertas + m];
                 if (j < ahora) {
@@ -426,10 +426,8 @@ static void corta_muertas(std::span<entrenamiento> partes) {
                 peso(p, k, j) = static_cast<float>(apartado);
                 apartado = 0.0;
                 if (p.inyeccion == nullptr) continue;  // the running prefix: no slots
-                // The d·d slots that it fed are the kernel's own again.
-                const uint32_t i = lugar % p.carriles;
-                const uint32_t c = j + i < p.columnas ? j + i : j + i - p.columnas;
-                p.inyeccion[uint64_t{c} * p.filas * p.carriles + lugar] = 0.0f;
+                // The d·d slot that it fed is the kernel's own again.
+                p.inyeccion[posicion_onda(p, k, j)] = 0.0f;
                 if (p.inyectadas[j]) --p.salidas_con_dd;
                 p.inyectadas[j] = false;
             }
