@@ -166,15 +166,15 @@ static void* reserva_ceros(uint64_t n, size_t tam) {
     return p;
 }
 
-// The wavefront's memory: weights, prefixes, each lane's next inputs, two
-// samples in lane order and the two rings, in one block aligned for whole-vector access.
+// The wavefront's memory: weights, prefixes, two samples in lane order and
+// the two rings, in one block aligned for whole-vector access.
 static void reserva_onda(entrenamiento& e, uint32_t carriles) {
     e.carriles = carriles;
     e.filas = (e.dimension + carriles - 1) / carriles;
     e.columnas = e.nsalidas > carriles ? e.nsalidas : carriles;
     const uint64_t carril = uint64_t{e.filas} * carriles;  // one value per slot and lane
     uint64_t valores = 0;
-    if (__builtin_mul_overflow(carril, uint64_t{e.columnas} + 4, &valores) ||
+    if (__builtin_mul_overflow(carril, uint64_t{e.columnas} + 3, &valores) ||
         __builtin_add_overflow(valores, 2 * uint64_t{e.columnas}, &valores))
         error_fatal("Falta memoria");
     e.bloque = static_cast<float*>(reserva_ceros(valores, sizeof(float)));
@@ -182,8 +182,7 @@ static void reserva_onda(entrenamiento& e, uint32_t carriles) {
 
     e.pesos = e.bloque;
     e.prefijos = e.pesos + carril * e.columnas;
-    e.proximas = e.prefijos + carril;
-    e.actual = e.proximas + carril;
+    e.actual = e.prefijos + carril;
     e.siguiente = e.actual + carril;
     e.anillo_err = e.siguiente + carril;
     e.anillo_y = e.anillo_err + e.columnas;

@@ -75,8 +75,7 @@ struct entrenamiento {
     float* bloque = nullptr;  // everything below lives in this one block
     float* pesos = nullptr;   // the weights in wavefront order
     float* prefijos = nullptr;
-    float* proximas = nullptr;  // per lane, the inputs of the sample after its own
-    float* actual = nullptr;    // two samples in lane order, filled anew every cycle
+    float* actual = nullptr;  // two samples in lane order, filled anew every cycle
     float* siguiente = nullptr;
     float* anillo_err = nullptr;  // per output, between one pass of the lanes and the next
     float* anillo_y = nullptr;
