@@ -124,6 +124,10 @@ inline real desplaza(real v, real entrada) {
 inline float ultimo(real v) {
     return _mm_cvtss_f32(_mm_permute_ps(_mm512_maskz_extractf32x4_ps(0xf, v, 3), 0xff));
 }
+inline float de_carril(real v, uint32_t i) {
+    return _mm512_cvtss_f32(
+        _mm512_maskz_permutexvar_ps(0xffff, _mm512_set1_epi32(static_cast<int>(i)), v));
+}
 
 // traspone in registers: sixteen slots at a time, each lane's run of inputs
 // loaded whole and turned into sixteen slots by the usual three rounds of
@@ -239,6 +243,9 @@ inline real desplaza(real v, real entrada) {
 inline float ultimo(real v) {
     return _mm_cvtss_f32(_mm_permute_ps(_mm256_extractf128_ps(v, 1), 0xff));
 }
+inline float de_carril(real v, uint32_t i) {
+    return _mm256_cvtss_f32(_mm256_permutevar8x32_ps(v, _mm256_set1_epi32(static_cast<int>(i))));
+}
 
 inline void coloca(const entrenamiento& e, const float* x, float* destino) {
     traspone(e, x, destino);
@@ -333,6 +340,9 @@ inline real desplaza(real v, real entrada) {
 }
 inline float ultimo(real v) {
     return v[3];
+}
+inline float de_carril(real v, uint32_t i) {
+    return v[i];
 }
 
 inline void coloca(const entrenamiento& e, const float* x, float* destino) {
