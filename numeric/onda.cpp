@@ -103,9 +103,16 @@ inline real suma_si(real acc, mascara m, real v) {
     __asm__("vaddps %0, %2, %0%{%1%}" : "+v"(acc) : "Yk"(m), "v"(v));
     return acc;
 }
+// A choice of lanes held in a vector register: only seven mask registers
+// can mask, and GCC reloads from the stack those it cannot keep.
+using seleccion = __m512i;
+inline seleccion selecciona(mascara m) {
+    return _mm512_maskz_set1_epi32(m, -1);
+}
 // b in the lanes of m, a elsewhere.
-inline real elige(real a, mascara m, real b) {
-    return _mm512_mask_mov_ps(a, m, b);
+inline real elige(real a, seleccion m, real b) {
+    return _mm512_castsi512_ps(
+        _mm512_ternarylogic_epi32(m, _mm512_castps_si512(b), _mm512_castps_si512(a), 0xca));
 }
 inline real difunde(float x) {
     return _mm512_set1_ps(x);
@@ -221,6 +228,10 @@ inline real resta(real a, real b) {
 inline real suma_si(real acc, mascara m, real v) {
     return _mm256_blendv_ps(acc, suma(v, acc), m);
 }
+using seleccion = mascara;
+inline seleccion selecciona(mascara m) {
+    return m;
+}
 inline real elige(real a, mascara m, real b) {
     return _mm256_blendv_ps(a, b, m);
 }
@@ -286,6 +297,10 @@ inline real carga(const float* p) {
 }
 inline void guarda(float* p, real v) {
     std::memcpy(p, &v, sizeof v);
+}
+using seleccion = mascara;
+inline seleccion selecciona(mascara m) {
+    return m;
 }
 // b in the lanes of m, a elsewhere: a choice of bits, no arithmetic.
 inline real elige(real a, mascara m, real b) {
