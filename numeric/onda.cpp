@@ -111,10 +111,11 @@ using seleccion = __m512i;
 inline seleccion selecciona(mascara m) {
     return _mm512_maskz_set1_epi32(m, -1);
 }
-// b in the lanes of m, a elsewhere.
+// b in the lanes of m, a elsewhere, into a's register (a table of m ? b : a
+// indexed by the bits of a, m and b).
 inline real elige(real a, seleccion m, real b) {
     return _mm512_castsi512_ps(
-        _mm512_ternarylogic_epi32(m, _mm512_castps_si512(b), _mm512_castps_si512(a), 0xca));
+        _mm512_ternarylogic_epi32(_mm512_castps_si512(a), m, _mm512_castps_si512(b), 0xb8));
 }
 inline real difunde(float x) {
     return _mm512_set1_ps(x);
