@@ -226,8 +226,6 @@ static void reparte_salidas(entrenamiento& e, uint32_t npartes, uint32_t carrile
             static_cast<uint32_t>(std::clamp<uint64_t>((256 << 10) / (d->paso_vivas * 4), 4, 64));
         d->vivas = static_cast<float*>(reserva_ceros(d->paso_vivas * d->huecos, sizeof(float)));
         e.partes[t - 1].da = d;
-        e.partes[t - 1].entregadas =
-            static_cast<float*>(reserva_ceros(d->paso_vivas, sizeof(float)));
         p.recibe = d;
     }
 }
@@ -514,7 +512,6 @@ static void libera_onda(entrenamiento& e) {
         std::free(e.da->vivas);
         std::free(e.da->muertas);
         delete e.da;
-        std::free(e.entregadas);
     }
     junta_muertas(e);
     if (e.bloque != nullptr) {

@@ -127,7 +127,6 @@ struct entrenamiento {
     uint32_t salida0 = 0;
     entrega* recibe = nullptr;
     entrega* da = nullptr;
-    float* entregadas = nullptr;  // the residuals for da, as the lanes end a sample
 };
 
 // Takes W for the training; it is not to be read until termina_entrenamiento.

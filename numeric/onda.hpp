@@ -33,8 +33,9 @@ bool ciclo_onda_portatil(entrenamiento& e, matriz X, uint32_t nmuestras, float n
 void coloca_muestras_onda(const entrenamiento& e, matriz X, uint32_t nmuestras, float* destino);
 
 // What one part of a training split by outputs hands to the next, for each
-// sample: every input's residual after the part's last output, in wavefront
-// order, and the dead inputs' in their own order. A ring of huecos samples;
+// sample: every input's residual after the part's last output, in input
+// order (which is lane by lane: lane i ends a sample with inputs i · filas
+// on), and the dead inputs' in their own order. A ring of huecos samples;
 // the part before writes a sample when its slot is free, the part after
 // reads it once it is written.
 struct entrega {
