@@ -552,8 +552,9 @@ void cambia_hilos(entrenamiento& e, uint32_t hilos) {
     libera_menos_muestras(e);
     e = empieza_entrenamiento(antes.tipo, antes.W, antes.dimension, antes.nsalidas, hilos);
     e.hilos = antes.hilos;
-    e.ciclos = antes.ciclos;
+    e.fase = antes.fase;
     e.segundos = antes.segundos;  // and no cycle yet the new way
+    e.otra = antes.otra;
     comparte_muestras(e, antes.muestras, colocadas_de, ncolocadas);
     aparta(e, muertas);
 }
@@ -585,30 +586,46 @@ static void ciclo_con_vuelta(entrenamiento& e, matriz X, uint32_t nmuestras, flo
 void ciclo_entrenamiento(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector y,
                          vector err) {
     if (e.hilos <= 1) return ciclo_con_vuelta(e, X, nmuestras, nu, y, err);
-    // On a shared machine the cores come and go: two threads that hand each
-    // sample on can be slower than one while the other core is busy with
-    // someone else's work. So two cycles in every 64, from the third, train
-    // the other way, on one thread or on all, and the faster way stays. A
-    // moment's preemption only ever adds time, so each way counts by the
-    // quicker of its last two cycles; and one thread must be faster by a
-    // tenth to win, since a wrong choice costs more that way.
-    const uint32_t fase = e.ciclos < 2 ? 2 : (e.ciclos - 2) % 64;
-    if (fase == 0) cambia_de_forma(e);
+    if (e.fase == 0) cambia_de_forma(e);
     const auto inicio = std::chrono::steady_clock::now();
     ciclo_con_vuelta(e, X, nmuestras, nu, y, err);
-    const double segundos =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - inicio).count();
-    ++e.ciclos;
+    const std::chrono::duration<double> segundos = std::chrono::steady_clock::now() - inicio;
+    if (cuenta_ciclo(e, segundos.count())) cambia_de_forma(e);
+}
+
+// Whether a cycle of ahora seconds on all threads (en_todos) or on one beats
+// one of antes seconds the other way. One thread must be faster by a tenth,
+// since a wrong choice costs more that way.
+static bool gana(bool en_todos, double ahora, double antes) {
+    return en_todos ? ahora < antes : ahora < 0.9 * antes;
+}
+
+// On a shared machine the cores come and go: two threads that hand each
+// sample on can be slower than one while the other core is busy with
+// someone else's work. So two cycles in every 64, from the third, train the
+// other way, on one thread or on all, and the faster way stays; and when the
+// way it trains slows down until the other, as last timed, would beat it,
+// the other is tried again at once rather than up to 62 cycles later. A
+// moment's preemption only ever adds time, so each way counts by the
+// quicker of its last two cycles.
+bool cuenta_ciclo(entrenamiento& e, double segundos) {
+    const bool en_todos = e.npartes > 0;
+    const uint32_t fase = e.fase;
+    e.fase = fase == 63 ? 0 : fase + 1;
     const double mejor = e.ultimo > 0 ? std::min(e.ultimo, segundos) : segundos;
     e.ultimo = segundos;
+    if (fase == 0) return false;  // the first of the other way's two
     if (fase == 1) {
-        if (e.npartes > 0 ? mejor < e.segundos : mejor < 0.9 * e.segundos)
-            e.segundos = mejor;
-        else
-            cambia_de_forma(e);  // back to the way that was faster
-    } else if (fase != 0) {
-        e.segundos = mejor;
+        if (!gana(en_todos, mejor, e.segundos)) {
+            e.otra = mejor;
+            return true;  // back to the way that was faster
+        }
+        e.otra = e.segundos;
     }
+    e.segundos = mejor;
+    // From the second cycle after a try on, when the last two are this way's.
+    if (fase >= 3 && e.otra > 0 && gana(!en_todos, e.otra, mejor)) e.fase = 0;
+    return false;
 }
 
 void termina_entrenamiento(entrenamiento& e) {

@@ -114,11 +114,13 @@ struct entrenamiento {
     // run of the outputs, on a thread of the crew. A training that may use
     // more than one thread times its cycles and trains on one thread or on
     // all, whichever has lately been faster (ciclo_entrenamiento).
-    uint32_t hilos = 1;   // the threads it may use
-    uint32_t ciclos = 0;  // cycles trained so far
-    // Seconds a cycle takes the way it trains now, and the last cycle's time
-    // that way (0: none yet).
-    double segundos = 0, ultimo = 0;
+    uint32_t hilos = 1;  // the threads it may use
+    // The next cycle's place in the round of 64 in which the first two try
+    // the other way (cuenta_ciclo).
+    uint32_t fase = 62;
+    // Seconds a cycle takes the way it trains now, the last cycle's time
+    // that way, and the other way's at its last try (0: none yet).
+    double segundos = 0, ultimo = 0, otra = 0;
     uint32_t npartes = 0;
     entrenamiento* partes = nullptr;
     cuadrilla* trabajadores = nullptr;
@@ -173,6 +175,12 @@ bool subnormales_lentos();
 // all), and keeps whichever is faster.
 void ciclo_entrenamiento(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector y,
                          vector err);
+
+// Counts a cycle of that many seconds, trained on all the training's threads
+// or on one as it stands now, in its choice between the two; returns whether
+// it goes back to the other way before its next cycle. The next cycle tries
+// the other way if e.fase is 0.
+bool cuenta_ciclo(entrenamiento& e, double segundos);
 
 // Puts the trained weights back into W and releases the kernel's memory.
 void termina_entrenamiento(entrenamiento& e);

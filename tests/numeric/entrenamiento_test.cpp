@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <numeric>
 #include <random>
@@ -702,6 +703,52 @@ TEST(Partes, ChangingTheThreadsKeepsTheSamplesCopyAndTheDeadInputs) {
     }
     termina_entrenamiento(e);
     EXPECT_EQ(hilos_de_partes(0), 0u);
+}
+
+// The choice between one thread and all, on cycles that take the seconds
+// segundos(threads) gives, switching as ciclo_entrenamiento does: the
+// threads of each cycle in turn.
+std::vector<uint32_t> elige_hilos(entrenamiento& e, uint32_t ciclos,
+                                  const std::function<double(uint32_t)>& segundos) {
+    const auto cambia = [&e] { cambia_hilos(e, e.npartes > 0 ? 1 : e.hilos); };
+    std::vector<uint32_t> hilos;
+    for (uint32_t c = 0; c < ciclos; ++c) {
+        if (e.fase == 0) cambia();
+        hilos.push_back(std::max(e.npartes, 1u));
+        if (cuenta_ciclo(e, segundos(hilos.back()))) cambia();
+    }
+    return hilos;
+}
+
+// Two cycles in every 64, from the third, try the other way, and the faster
+// stays (one thread by a tenth); a way that slows down past the other's last
+// time gives the other a try at once; a single slow cycle does not.
+TEST(Partes, TheFasterWayStaysAndASlowerOneGivesWayAtOnce) {
+    muestras W(40, 9);
+    entrenamiento e = empieza_entrenamiento(nucleo::portatil, W.m, 40, 9, 2);
+    ASSERT_EQ(e.npartes, 2u);
+    const auto tiempos = [](double todos, double uno) {
+        return [=](uint32_t hilos) { return hilos > 1 ? todos : uno; };
+    };
+    using v = std::vector<uint32_t>;
+    // One thread faster, but not by a tenth.
+    EXPECT_EQ(elige_hilos(e, 8, tiempos(1.0, 0.95)), (v{2, 2, 1, 1, 2, 2, 2, 2}));
+    // A moment's preemption; then all threads slow down for good.
+    EXPECT_EQ(elige_hilos(e, 1, tiempos(5.0, 0.95)), v{2});
+    EXPECT_EQ(elige_hilos(e, 1, tiempos(1.0, 0.95)), v{2});
+    EXPECT_EQ(elige_hilos(e, 6, tiempos(2.0, 1.6)), (v{2, 2, 1, 1, 1, 1}));
+    // All threads recover, but not past one: one stays, until it slows down.
+    EXPECT_EQ(elige_hilos(e, 4, tiempos(1.7, 1.6)), (v{1, 1, 1, 1}));
+    EXPECT_EQ(elige_hilos(e, 6, tiempos(1.7, 2.5)), (v{1, 1, 2, 2, 2, 2}));
+    // Slower than one was, but not by a tenth more.
+    EXPECT_EQ(elige_hilos(e, 4, tiempos(2.7, 2.5)), (v{2, 2, 2, 2}));
+    // Steady times: a try 64 cycles after the last, and 64 after that.
+    const v hilos = elige_hilos(e, 128, tiempos(1.0, 1.6));
+    v en_uno;
+    for (uint32_t c = 0; c < hilos.size(); ++c)
+        if (hilos[c] == 1) en_uno.push_back(c);
+    EXPECT_EQ(en_uno, (v{56, 57, 120, 121}));
+    termina_entrenamiento(e);
 }
 
 // The cores the process may use bound its threads: one core in the
