@@ -172,7 +172,8 @@ bool subnormales_lentos();
 // scratch of nsalidas values; err must hold zeros and leaves with each
 // output's sum of squared weight changes. A training that may use several
 // threads trains two cycles in every 64 the other way (on one thread or on
-// all), and keeps whichever is faster.
+// all), and sooner when the way it trains slows down, and keeps whichever
+// is faster.
 void ciclo_entrenamiento(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector y,
                          vector err);
 
