@@ -496,8 +496,8 @@ static bool ciclo_completo(entrenamiento& e, matriz X, uint32_t nmuestras, float
     if (e.npartes == 0 || nmuestras == 0) return ciclo_nucleo(e, X, nmuestras, nu, y, err);
     for (entrenamiento& p : partes_de(e))
         if (p.recibe != nullptr) {
-            p.recibe->escritas.store(0, std::memory_order_relaxed);
-            p.recibe->leidas.store(0, std::memory_order_relaxed);
+            p.recibe->escritas.valor.store(0, std::memory_order_relaxed);
+            p.recibe->leidas.valor.store(0, std::memory_order_relaxed);
         }
     ciclo_en_partes c{e.partes, X, nmuestras, nu, err};
     trabaja(*e.trabajadores, ciclo_de_parte, &c);

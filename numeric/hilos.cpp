@@ -65,8 +65,8 @@ static inline void pausa() {
 #endif
 }
 
-uint32_t espera_al_menos(const std::atomic<uint32_t>& contador, uint32_t valor) {
-    uint32_t visto = contador.load(std::memory_order_acquire);
+uint32_t espera_al_menos(contador& c, uint32_t valor) {
+    uint32_t visto = c.valor.load(std::memory_order_acquire);
     if (alcanza(visto, valor)) return visto;
     // A thread that is a moment behind comes within microseconds: spin. One
     // that is further behind, or has lost its core for a while, is waited
@@ -82,19 +82,36 @@ uint32_t espera_al_menos(const std::atomic<uint32_t>& contador, uint32_t valor) 
             if (espera > std::chrono::microseconds(20)) std::this_thread::yield();
         }
         pausa();
-        visto = contador.load(std::memory_order_acquire);
+        visto = c.valor.load(std::memory_order_acquire);
         if (alcanza(visto, valor)) return visto;
     }
+    // Counted among the sleepers before the last look: either the thread
+    // that raises the count sees this one counted and wakes it, or this
+    // look sees the new count (every access here and in avisa is in one
+    // total order).
+    c.dormidos.fetch_add(1);
+    visto = c.valor.load();
     while (!alcanza(visto, valor)) {
-        contador.wait(visto, std::memory_order_acquire);
-        visto = contador.load(std::memory_order_acquire);
+        c.valor.wait(visto);
+        visto = c.valor.load();
     }
+    c.dormidos.fetch_sub(1);
     return visto;
 }
 
-void publica(std::atomic<uint32_t>& contador, uint32_t valor) {
-    contador.store(valor, std::memory_order_release);
-    contador.notify_all();  // a system call only when a thread sleeps on it
+// Wakes the threads asleep on c, if there are any.
+static void avisa(contador& c) {
+    if (c.dormidos.load() > 0) c.valor.notify_all();
+}
+
+void publica(contador& c, uint32_t valor) {
+    c.valor.store(valor);
+    avisa(c);
+}
+
+void suma_uno(contador& c) {
+    c.valor.fetch_add(1);
+    avisa(c);
 }
 
 struct cuadrilla {
@@ -106,8 +123,8 @@ struct cuadrilla {
     bool fin = false;
     // Works given so far, and tasks finished over all of them: each on a
     // cache line of its own, since each is written by different threads.
-    alignas(64) std::atomic<uint32_t> ordenes{0};
-    alignas(64) std::atomic<uint32_t> hechas{0};
+    alignas(64) contador ordenes;
+    alignas(64) contador hechas;
 };
 
 static void trabajador(cuadrilla* c, uint32_t i) {
@@ -116,8 +133,7 @@ static void trabajador(cuadrilla* c, uint32_t i) {
         espera_al_menos(c->ordenes, orden);
         if (c->fin) return;
         c->tarea(c->contexto, i);
-        c->hechas.fetch_add(1, std::memory_order_release);
-        c->hechas.notify_all();
+        suma_uno(c->hechas);
     }
 }
 
@@ -137,7 +153,7 @@ cuadrilla* forma_cuadrilla(uint32_t hilos) {
 void trabaja(cuadrilla& c, void (*tarea)(void*, uint32_t), void* contexto) {
     c.tarea = tarea;
     c.contexto = contexto;
-    const uint32_t orden = c.ordenes.load(std::memory_order_relaxed) + 1;
+    const uint32_t orden = c.ordenes.valor.load(std::memory_order_relaxed) + 1;
     publica(c.ordenes, orden);
     tarea(contexto, 0);
     espera_al_menos(c.hechas, orden * (c.hilos - 1));
@@ -146,7 +162,7 @@ void trabaja(cuadrilla& c, void (*tarea)(void*, uint32_t), void* contexto) {
 void disuelve(cuadrilla* c) {
     if (c == nullptr) return;
     c->fin = true;
-    publica(c->ordenes, c->ordenes.load(std::memory_order_relaxed) + 1);
+    publica(c->ordenes, c->ordenes.valor.load(std::memory_order_relaxed) + 1);
     for (std::thread& t : c->trabajadores) t.join();
     delete c;
 }

@@ -1,9 +1,8 @@
 // The wavefront kernels: internal to the training, shared by its sources.
 #pragma once
 
-#include <atomic>
-
 #include "numeric/entrenamiento.hpp"
+#include "numeric/hilos.hpp"
 
 // The AVX2 and AVX-512 kernels exist only where x86 code can run; elsewhere
 // the portable one takes their place.
@@ -44,8 +43,8 @@ struct entrega {
     uint64_t paso_muertas = 0;  // doubles per sample, whole cache lines
     float* vivas = nullptr;
     double* muertas = nullptr;
-    alignas(64) std::atomic<uint32_t> escritas{0};  // samples written, this cycle
-    alignas(64) std::atomic<uint32_t> leidas{0};    // samples the next part has taken
+    alignas(64) contador escritas;  // samples written, this cycle
+    alignas(64) contador leidas;    // samples the next part has taken
 };
 
 inline float* vivas_de(const entrega& d, uint32_t muestra) {

@@ -751,6 +751,30 @@ TEST(Partes, TheFasterWayStaysAndASlowerOneGivesWayAtOnce) {
     termina_entrenamiento(e);
 }
 
+// A thread that waits long enough to sleep in the kernel (two milliseconds)
+// wakes when the count rises, raised to a value or by one, whether it rises
+// just before the waiter goes to sleep or well after; and it is no longer
+// counted asleep once awake.
+TEST(Partes, AWaiterAsleepWakesWhenTheCountRises) {
+    contador c;
+    for (uint32_t vez = 1; vez <= 8; ++vez) {
+        std::atomic<bool> despierto{false};
+        std::thread esperando([&] {
+            EXPECT_EQ(espera_al_menos(c, vez), vez);
+            despierto = true;
+        });
+        std::this_thread::sleep_for(std::chrono::microseconds(500 * vez));
+        vez % 2 ? publica(c, vez) : suma_uno(c);
+        const auto hasta = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (!despierto && std::chrono::steady_clock::now() < hasta)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_TRUE(despierto) << "still asleep after " << 500 * vez << " µs";
+        c.valor.notify_all();  // to end the test even so
+        esperando.join();
+        EXPECT_EQ(c.dormidos.load(), 0u);
+    }
+}
+
 // The cores the process may use bound its threads: one core in the
 // affinity mask (taskset -c 0) means one thread, whatever the sizes.
 TEST(Partes, OneCoreInTheAffinityMaskMeansOneThread) {
