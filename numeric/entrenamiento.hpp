@@ -144,9 +144,10 @@ entrenamiento empieza_entrenamiento(nucleo tipo, matriz W, uint32_t dimension, u
 void cambia_hilos(entrenamiento& e, uint32_t hilos);
 
 // The threads worth using for a training of these sizes: where the outputs
-// split into parts of at least a lane's width each, and the work of a cycle
-// (from 64 inputs and 4 million input-output pairs a cycle) outweighs the
-// threads' handing over; at most the cores this process may use.
+// split into parts of at least a lane's width each, but the last, which may
+// have half of one, and the work of a cycle (from 64 inputs and 4 million
+// input-output pairs a cycle) outweighs the threads' handing over; at most
+// the cores this process may use.
 uint32_t hilos_preferidos(nucleo tipo, uint32_t dimension, uint32_t nsalidas, uint32_t nmuestras);
 
 // Places the nmuestras rows of X in the wavefront's lane order once for the

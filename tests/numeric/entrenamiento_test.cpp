@@ -783,6 +783,9 @@ TEST(Partes, OneCoreInTheAffinityMaskMeansOneThread) {
     EXPECT_GE(nucleos_disponibles(), 1u);
     EXPECT_LE(hilos_preferidos(nucleo::avx512, 784, 64, 5000), nucleos_disponibles());
     EXPECT_EQ(hilos_preferidos(nucleo::avx512, 64, 16, 1797), 1u);  // too few outputs to split
+    // A last part of half a lane's width at least.
+    EXPECT_EQ(hilos_preferidos(nucleo::avx512, 784, 23, 2000), 1u);
+    EXPECT_EQ(hilos_preferidos(nucleo::avx512, 784, 24, 2000), std::min(nucleos_disponibles(), 2u));
     EXPECT_EQ(hilos_preferidos(nucleo::prefijo, 784, 64, 5000), 1u);
 
     int primero = 0;
