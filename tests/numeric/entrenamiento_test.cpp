@@ -583,6 +583,28 @@ TEST_P(Nucleo, ADeadWeightOverflowsAlone) {
     }
 }
 
+// An output past the cut whose y overflows in the last sample (the samples
+// before it are zeros, which change nothing), while the dead input's sunk
+// weight for output 0 stays finite, apart: every input's d·d there is +inf,
+// and so is err. The slots past the last input, where the lanes hold zeros,
+// must stay out of it: inf·0 would make err NaN. 37 inputs leave such slots
+// at every lane width.
+TEST_P(Nucleo, AnInfiniteOutputLeavesTheLanesWithoutInputsOut) {
+    const uint32_t dimension = 37, nsalidas = 3, muerta = 5;
+    muestras X(4, dimension), W(dimension, nsalidas);
+    for (uint32_t s = 0; s < X.filas; ++s)
+        for (uint32_t k = 0; k < dimension; ++k)
+            X.m[s][k] = k != muerta && s + 1 == X.filas ? 1e10f : 0.0f;
+    for (uint32_t k = 0; k < dimension; ++k) {
+        W.m[k][0] = k == muerta ? 0x5p-149f : 1e-3f;
+        W.m[k][1] = k == muerta ? 0.5f : 1e-3f;
+        W.m[k][2] = k == muerta ? 0.5f : 1e30f;
+    }
+    muestras plain(W);
+    EXPECT_EQ(entrena({nucleo::simple}, X, plain, 1, 1e-30f, {true})[2], inf);
+    compara(GetParam(), X, W, 1, 1e-30f, {true});
+}
+
 // NaNs of both signs in the samples and in the rate, so that products and
 // sums meet two NaNs: y[l]·W[k][l], h·y[j], d·ν, W[k][j]·x[k] and the sums
 // after them must take the first operand's sign, as the plain loop does.
