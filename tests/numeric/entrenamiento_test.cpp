@@ -380,7 +380,8 @@ TEST_P(Nucleo, WeightsSinkToSubnormalsAndComeBackToLife) {
 // ones on tiny outputs, whose d·d is subnormal (live inputs of 1e-12 keep
 // err small enough to show it). Each output's weights all of one magnitude,
 // and mixed. Rates above 1/2 and negative ones; a sample of zeros, whose
-// d·d are all +0 after others that were not.
+// d·d are all +0 after others that were not. Inputs that every lane width
+// divides (48) and that some do not.
 TEST_P(Nucleo, DeadWeightsOfEveryMagnitude) {
     const float pesos[] = {0.0f,      -0.0f,         0x1p-149f, -0x3p-149f, 0x7fp-149f,
                            0x1p-126f, -0x1.fep-126f, 0x1p-125f, 0x1p-120f,  -0x1p-110f,
@@ -390,7 +391,7 @@ TEST_P(Nucleo, DeadWeightsOfEveryMagnitude) {
     std::mt19937 azar(15);
     for (float escala : {1e-12f, 1e-3f, 1.0f, 40.0f}) {
         for (float nu : {0.01f, 0.7f, 1.5f, -0.2f, 1e-6f}) {
-            for (uint32_t dimension : {9u, 24u, 40u}) {
+            for (uint32_t dimension : {9u, 24u, 40u, 48u}) {
                 for (uint32_t nsalidas : {3u, 20u}) {
                     for (bool mezclados : {false, true}) {
                         SCOPED_TRACE(testing::Message()
