@@ -39,7 +39,10 @@
 //    sum. The residual they leave is handed to the kernel, which trains
 //    the later outputs, whose weights stay normal, with the live inputs.
 //    When a weight worked beside the kernel stops being finite, the cycle
-//    is trained again with every input together.
+//    is trained again with every input together. That kernel does not mask
+//    the slots that stand for no input: they add +0 while every y and ν is
+//    finite, and when one is not, some weight is not finite at the end of
+//    the cycle, which is then trained again the same way.
 #pragma once
 
 #include <cstdint>

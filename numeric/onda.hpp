@@ -21,7 +21,8 @@ inline uint64_t posicion_onda(const entrenamiento& e, uint32_t k, uint32_t j) {
     return (c * e.filas + r) * e.carriles + i;
 }
 
-// One cycle; false when a dead input's weight stopped being finite (the
+// One cycle; false when a dead input's weight stopped being finite, or, with
+// dead inputs kept apart and slots that stand for no input, any weight (the
 // cycle must then be trained again with every input in the wavefront).
 bool ciclo_onda_avx512(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err);
 bool ciclo_onda_avx2(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector err);

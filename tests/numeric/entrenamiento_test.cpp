@@ -587,9 +587,10 @@ TEST_P(Nucleo, ADeadWeightOverflowsAlone) {
 // An output past the cut whose y overflows in the last sample (the samples
 // before it are zeros, which change nothing), while the dead input's sunk
 // weight for output 0 stays finite, apart: every input's d·d there is +inf,
-// and so is err. The slots past the last input, where the lanes hold zeros,
-// must stay out of it: inf·0 would make err NaN. 37 inputs leave such slots
-// at every lane width.
+// and so is err. The slots past the last input hold zeros, and counted they
+// would make it NaN (inf·0): the kernel with dead inputs kept apart counts
+// them, so the cycle must be trained again. 37 inputs leave such slots at
+// every lane width.
 TEST_P(Nucleo, AnInfiniteOutputLeavesTheLanesWithoutInputsOut) {
     const uint32_t dimension = 37, nsalidas = 3, muerta = 5;
     muestras X(4, dimension), W(dimension, nsalidas);
