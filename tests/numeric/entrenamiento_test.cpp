@@ -591,7 +591,7 @@ TEST_P(Nucleo, ADeadWeightOverflowsAlone) {
 // would make it NaN (inf·0): the kernel with dead inputs kept apart counts
 // them, so the cycle must be trained again. 37 inputs leave such slots at
 // every lane width.
-TEST_P(Nucleo, AnInfiniteOutputLeavesTheLanesWithoutInputsOut) {
+TEST_P(Nucleo, AnOverflowingOutputKeepsItsInfiniteErrBesideEmptySlots) {
     const uint32_t dimension = 37, nsalidas = 3, muerta = 5;
     muestras X(4, dimension), W(dimension, nsalidas);
     for (uint32_t s = 0; s < X.filas; ++s)
