@@ -534,6 +534,26 @@ TEST_P(Nucleo, NegativeZerosInSamplesAndWeights) {
     }
 }
 
+// A rate of −0 beside dead weights of −0: ν·d takes the sign opposite to
+// d's, and a −0 weight stays −0 only where that is −0. A rate taken as +0
+// anywhere flips those weights' signs.
+TEST_P(Nucleo, ARateOfNegativeZeroMeetsNegativeZeroWeights) {
+    std::mt19937 azar(31);
+    for (uint32_t dimension : {3u, 20u, 40u}) {
+        SCOPED_TRACE(testing::Message() << dimension << " inputs");
+        muestras X(5, dimension), W(dimension, 4);
+        llena(X, azar, [](uint32_t k) { return k % 3 == 0; });
+        rand_w(W.m, dimension, 4);
+        for (uint32_t k = 0; k < dimension; k += 3)
+            for (uint32_t j = 0; j < 4; ++j) W.m[k][j] = j % 2 ? -0.0f : 0x3p-149f;
+        for (bool aparte : {false, true}) {
+            SCOPED_TRACE(aparte ? "kept apart" : "together");
+            compara(GetParam(), X, W, 2, -0.0f, {aparte, 1.0f});
+            if (HasFatalFailure()) return;
+        }
+    }
+}
+
 // Rates that make the weights overflow, NaN or infinite samples in live
 // inputs and a NaN rate: the dead inputs' weights stop being finite at some
 // sample, and the cycle must come out as the plain loop's all the same.
