@@ -384,6 +384,18 @@ static void junta_muertas(entrenamiento& e) {
     e.nmuertas = 0;
 }
 
+// The wavefront's rejilla_muertas (see entrenamiento): the first outputs
+// below corte_muertas − 1 whose dead weights all lie below 2^-125.
+static uint32_t salidas_en_rejilla(const entrenamiento& e) {
+    uint32_t j = 0;
+    for (; j + 1 < e.corte_muertas; ++j) {
+        const double* const w = e.pesos_muertos + uint64_t{j} * e.ancho_muertas;
+        if (!std::all_of(w, w + e.nmuertas, [](double v) { return std::fabs(v) < 0x1p-125; }))
+            break;
+    }
+    return j;
+}
+
 // Chooses, before each cycle, the outputs for which the dead inputs are
 // worked apart: the first ones, up to the last that has a weight below
 // 2^-40, and none if any weight is not finite (the kernel adds it to y as it
@@ -433,6 +445,7 @@ static void corta_muertas(std::span<entrenamiento> partes) {
             }
         }
         p.corte_muertas = ahora;
+        if (p.inyeccion != nullptr) p.rejilla_muertas = salidas_en_rejilla(p);
     }
 }
 

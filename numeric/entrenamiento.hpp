@@ -111,6 +111,10 @@ struct entrenamiento {
     // Their residuals after output corte_muertas − 1, for the lanes to go on
     // from: two samples in turn, as floats.
     float* entrantes = nullptr;
+    // The first outputs, below corte_muertas − 1, whose dead weights all lay
+    // on the grid of 2^-149 when the cycle began: their steps try the fixed
+    // point first (columna_fija), on its own.
+    uint32_t rejilla_muertas = 0;
     uint32_t* carril_muertas = nullptr;  // per lane and one more: its first dead input
 
     // Outputs split among threads: each part is a training of its own for a

@@ -554,6 +554,42 @@ TEST_P(Nucleo, ARateOfNegativeZeroMeetsNegativeZeroWeights) {
     }
 }
 
+// A sunk output's d·d that counts in one sample, where a huge y meets an
+// empty err, and a fixed point in the next, where y is 0: its slots must be
+// cleared then, though the step is the fixed point's. ν is too small for
+// the weights to move.
+TEST_P(Nucleo, ASunkOutputsSlotsAreClearedAtItsNextFixedPoint) {
+    for (uint32_t dimension : {2u, 17u, 40u}) {
+        SCOPED_TRACE(testing::Message() << dimension << " inputs");
+        muestras X(3, dimension), W(dimension, 2);
+        X.m[0][0] = 0x1p26f;
+        for (uint32_t k = 0; k < dimension; ++k) {
+            W.m[k][0] = k == 0 ? 1.0f : 0x1p-126f;
+            W.m[k][1] = k == 0 ? 0.0f : 0x1p-50f;
+        }
+        muestras plain(W);
+        EXPECT_GT(entrena({nucleo::simple}, X, plain, 1, 0x1p-100f, {true, 1.0f})[0], 0.0f);
+        compara(GetParam(), X, W, 2, 0x1p-100f, {true, 1.0f});
+        if (HasFatalFailure()) return;
+    }
+}
+
+// A sunk output whose first dead inputs are fixed points while a later
+// one's d·d counts: the fixed ones' slots must hold +0, not what another
+// output's d·d left in the scratch. Sample 0 makes output 1's d·d count
+// (y[1] huge, err empty), sample 1 output 0's for the inputs from the ninth
+// dead one on, whose weights are not zero; the live inputs' residuals are 0.
+TEST_P(Nucleo, AFixedDeadInputBesideOneWhoseSquareCountsAddsNothing) {
+    const uint32_t dimension = 20;
+    muestras X(2, dimension), W(dimension, 2);
+    X.m[0][1] = X.m[1][0] = 0x1p26f;
+    for (uint32_t k = 0; k < dimension; ++k) {
+        W.m[k][0] = k == 0 ? 1.0f : k < 10 ? 0.0f : 0x1p-126f;
+        W.m[k][1] = k == 1 ? 1.0f : k == 0 ? 0.0f : 0x1p-126f;
+    }
+    compara(GetParam(), X, W, 1, 0x1p-100f, {true, 1.0f});
+}
+
 // Rates that make the weights overflow, NaN or infinite samples in live
 // inputs and a NaN rate: the dead inputs' weights stop being finite at some
 // sample, and the cycle must come out as the plain loop's all the same.
