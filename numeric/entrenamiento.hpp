@@ -112,8 +112,8 @@ struct entrenamiento {
     // from: two samples in turn, as floats.
     float* entrantes = nullptr;
     // The first outputs, below corte_muertas − 1, whose dead weights all lay
-    // on the grid of 2^-149 when the cycle began: their steps try the fixed
-    // point first (columna_fija), on its own.
+    // below 2^-125 when the cycle began: their steps try the fixed point
+    // first (columna_fija), on its own.
     uint32_t rejilla_muertas = 0;
     uint32_t* carril_muertas = nullptr;  // per lane and one more: its first dead input
 
