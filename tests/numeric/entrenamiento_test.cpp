@@ -640,6 +640,28 @@ TEST_P(Nucleo, ADeadWeightOverflowsAlone) {
     }
 }
 
+// Dead weights of 2^-120, worked carefully (each operation in double,
+// rounded to the float), for two outputs. For output 0 d·ν overflows: the
+// float is −inf, the double is not. The prefix then becomes +inf, and for
+// output 1, whose y is 0, d = inf·0 is NaN. Left finite, the prefix would
+// give a d of 0 and leave the weight as it was. One sample, so that no
+// later one meets the weight.
+TEST_P(Nucleo, ACarefullyWorkedWeightOverflows) {
+    for (uint32_t dimension : {2u, 17u, 40u}) {
+        SCOPED_TRACE(testing::Message() << dimension << " inputs");
+        // Input 0 alone lives, with its weight for output 0 settled (h = 0)
+        // and for output 1 zero; the other dead weights are zeros, which stay so.
+        muestras X(1, dimension), W(dimension, 2);
+        X.m[0][0] = 1e19f;
+        W.m[0][0] = 1.0f;
+        W.m[1][0] = W.m[1][1] = 0x1p-120f;
+        muestras plain(W);
+        EXPECT_TRUE(std::isnan(entrena({nucleo::simple}, X, plain, 1, 1e37f, {true, 1.0f})[1]));
+        compara(GetParam(), X, W, 1, 1e37f, {true, 1.0f});
+        if (HasFatalFailure()) return;
+    }
+}
+
 // An output past the cut whose y overflows in the last sample (the samples
 // before it are zeros, which change nothing), while the dead input's sunk
 // weight for output 0 stays finite, apart: every input's d·d there is +inf,
