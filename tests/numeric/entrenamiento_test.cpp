@@ -493,6 +493,30 @@ TEST_P(Nucleo, DeadSquaresAtTheEdgeOfErrsRounding) {
         }
 }
 
+// A subnormal d·d that changes a small err. The live input 0 is settled
+// (h = 0) and input 1, whose weight is 0, puts 1.69·2^-104 in err each
+// sample; the dead input 2, weight 2^-64 for y = 1.3, has d·d near
+// 2^-126.5, more than half err's ulp (2^-127) in the second sample, where
+// err starts near 2^-103 and d·d must be worked to the unit of 2^-149.
+TEST_P(Nucleo, ASubnormalSquareCountsAgainstASmallErr) {
+    for (uint32_t dimension : {3u, 17u, 40u}) {
+        SCOPED_TRACE(testing::Message() << dimension << " inputs");
+        muestras X(2, dimension), W(dimension, 1);
+        for (uint32_t s = 0; s < X.filas; ++s) {
+            X.m[s][0] = 1.3f;
+            X.m[s][1] = 0x1p-52f;
+        }
+        W.m[0][0] = 1.0f;
+        W.m[2][0] = 0x1p-64f;
+        muestras sin_muerta(W), con_muerta(W);
+        sin_muerta.m[2][0] = 0.0f;
+        EXPECT_NE(entrena({nucleo::simple}, X, sin_muerta, 1, 0.01f)[0],
+                  entrena({nucleo::simple}, X, con_muerta, 1, 0.01f)[0]);
+        compara(GetParam(), X, W, 1, 0.01f, {true, 1.0f});
+        if (HasFatalFailure()) return;
+    }
+}
+
 // A dead input's −0 weight for the first output stays −0 through a sample
 // only if the sample's zero is +0 and its output negative. Here only the
 // first sample has −0, so the weight turns +0 there: a step that started
