@@ -222,12 +222,13 @@ static void reparte_salidas(entrenamiento& e, uint32_t npartes, uint32_t carrile
         reserva_onda(p, carriles);
         if (t == 0) continue;
         // Enough samples in the ring for the parts to drift apart by a few
-        // without waiting on each other, in at most 256 KiB.
+        // batches without waiting on each other, in at most 256 KiB.
         entrega* d = new entrega;
         d->paso_vivas = (uint64_t{p.filas} * carriles + 15) / 16 * 16;
         d->huecos =
-            static_cast<uint32_t>(std::clamp<uint64_t>((256 << 10) / (d->paso_vivas * 4), 4, 64));
+            static_cast<uint32_t>(std::clamp<uint64_t>((256 << 10) / (d->paso_vivas * 4), 4, 256));
         d->vivas = static_cast<float*>(reserva_ceros(d->paso_vivas * d->huecos, sizeof(float)));
+        d->preparada = static_cast<float*>(reserva_ceros(d->paso_vivas, sizeof(float)));
         e.partes[t - 1].da = d;
         p.recibe = d;
     }
@@ -526,6 +527,7 @@ static bool ciclo_completo(entrenamiento& e, matriz X, uint32_t nmuestras, float
 static void libera_onda(entrenamiento& e) {
     if (e.da != nullptr) {  // each ring belongs to the part that writes it
         std::free(e.da->vivas);
+        std::free(e.da->preparada);
         std::free(e.da->muertas);
         delete e.da;
     }

@@ -27,7 +27,28 @@
 #include "numeric/en_orden.hpp"
 #include "numeric/hilos.hpp"
 
+// ThreadSanitizer does not see the stores of the instructions that bypass
+// the caches, and the threads' hand-off takes plain stores under it.
+#if defined(__SANITIZE_THREAD__)
+#define SANGER_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define SANGER_TSAN 1
+#endif
+#endif
+#ifndef SANGER_TSAN
+#define SANGER_TSAN 0
+#endif
+
 namespace {
+
+// Makes the stores past the caches before it visible to other cores before
+// any store after it.
+inline void termina_lejos() {
+#if SANGER_X86
+    _mm_sfence();
+#endif
+}
 
 // Places sample x in lane order: slot r of lane i holds x[i·B + r]. Slots past
 // the dimension stay as they are (zero); with no sample every slot is zero.
@@ -83,6 +104,11 @@ inline real carga(const float* p) {
 }
 inline void guarda(float* p, real v) {
     _mm512_store_ps(p, v);
+}
+// A store past the caches, for another core to read (guarda_lejos in the
+// portable set says more).
+inline void guarda_lejos(float* p, real v) {
+    SANGER_TSAN ? guarda(p, v) : _mm512_stream_ps(p, v);
 }
 inline void guarda_si(float* p, mascara m, real v) {
     _mm512_mask_store_ps(p, m, v);
@@ -214,6 +240,9 @@ inline real carga(const float* p) {
 inline void guarda(float* p, real v) {
     _mm256_store_ps(p, v);
 }
+inline void guarda_lejos(float* p, real v) {
+    SANGER_TSAN ? guarda(p, v) : _mm256_stream_ps(p, v);
+}
 // A blend and a whole store: AMD's masked stores are slow.
 inline void guarda_si(float* p, mascara m, real v) {
     _mm256_store_ps(p, _mm256_blendv_ps(_mm256_load_ps(p), v, m));
@@ -301,6 +330,18 @@ inline real carga(const float* p) {
 }
 inline void guarda(float* p, real v) {
     std::memcpy(p, &v, sizeof v);
+}
+// A store past the caches where there is one, at an address aligned to the
+// vector, of values that another core will read: it needs no trip to that
+// core for the line, which a plain store waits for when the other core has
+// read the line before. Such stores become visible to other cores in an
+// order of their own, and the counts that tell of them follow a fence
+// (termina_lejos).
+inline void guarda_lejos(float* p, real v) {
+#if SANGER_X86
+    if (!SANGER_TSAN) return _mm_stream_ps(p, v);
+#endif
+    guarda(p, v);
 }
 using seleccion = mascara;
 inline seleccion selecciona(mascara m) {

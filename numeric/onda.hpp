@@ -1,6 +1,8 @@
 // The wavefront kernels: internal to the training, shared by its sources.
 #pragma once
 
+#include <algorithm>
+
 #include "numeric/entrenamiento.hpp"
 #include "numeric/hilos.hpp"
 
@@ -37,16 +39,35 @@ void coloca_muestras_onda(const entrenamiento& e, matriz X, uint32_t nmuestras, 
 // order (which is lane by lane: lane i ends a sample with inputs i · filas
 // on), and the dead inputs' in their own order. A ring of huecos samples;
 // the part before writes a sample when its slot is free, the part after
-// reads it once it is written.
+// reads it once it is written. Each side tells the other in batches of
+// samples (lote_de).
 struct entrega {
     uint32_t huecos = 0;
     uint64_t paso_vivas = 0;    // floats per sample, whole cache lines
     uint64_t paso_muertas = 0;  // doubles per sample, whole cache lines
     float* vivas = nullptr;
     double* muertas = nullptr;
+    // The sample being handed on, gathered lane by lane by the part before
+    // and copied whole into its slot, past the caches: a line that the part
+    // after has read takes a trip between cores before a plain store to it
+    // can finish, and the kernel's stores waited behind those.
+    float* preparada = nullptr;
     alignas(64) contador escritas;  // samples written, this cycle
     alignas(64) contador leidas;    // samples the next part has taken
 };
+
+// The samples a side takes before it tells the other, in a cycle of
+// nmuestras: then the cache line of a count crosses between cores once a
+// batch rather than once a sample. About 64 KiB of residuals, but at most a
+// sixteenth of the cycle, so that the part after does not wait long for the
+// first batch, and half the ring. With two batches in the ring the two
+// sides never wait on each other at once: while the part before waits for
+// a free slot, the part after has a whole batch to read that it has been
+// told of.
+inline uint32_t lote_de(const entrega& d, uint32_t nmuestras) {
+    const uint64_t lote = std::min<uint64_t>((64 << 10) / (d.paso_vivas * 4), nmuestras / 16);
+    return static_cast<uint32_t>(std::clamp<uint64_t>(lote, 1, d.huecos / 2));
+}
 
 inline float* vivas_de(const entrega& d, uint32_t muestra) {
     return d.vivas + muestra % d.huecos * d.paso_vivas;
