@@ -71,7 +71,7 @@ for arq in aarch64 i686; do
     cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="cmake/$arq-linux-gnu.cmake" \
         -DSANGER_GTEST_SOURCE=/usr/src/googletest
     cmake --build "$build" -j2
-    if [ "$arq" = i686 ]; then
+    if [ "$arq" = i686 ] && /usr/i686-linux-gnu/lib/ld-linux.so.2 --version > /dev/null 2>&1; then
         # Under qemu-i386 two guest threads that spin on each other's counters
         # never see each other (the same binary passes natively): the tests
         # that split outputs among threads run on this x86-64 kernel directly,
@@ -79,6 +79,13 @@ for arq in aarch64 i686; do
         ctest --test-dir "$build" --output-on-failure -j2 -E '_hilos|Partes\.'
         /usr/i686-linux-gnu/lib/ld-linux.so.2 --library-path /usr/i686-linux-gnu/lib \
             "$build/tests/unit_tests" --gtest_filter='*_hilos:Partes.*'
+    elif [ "$arq" = i686 ]; then
+        # Some kernels run no 32-bit x86 program themselves (the i686 loader
+        # fails with "Exec format error"). The threads' tests need that, and
+        # so do the death tests, which run the test program afresh: they are
+        # left to the x86-64 and aarch64 suites.
+        echo "i686: this kernel runs no 32-bit x86 program; its thread and death tests skipped"
+        ctest --test-dir "$build" --output-on-failure -j2 -E '_hilos|Partes\.|DeathTest'
     else
         ctest --test-dir "$build" --output-on-failure -j2
     fi
