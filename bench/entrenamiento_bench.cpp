@@ -286,6 +286,14 @@ void muertas() {
         {"28x28, border 1", 28, 1, 2000, 32, 20, 0.003f, 0.0, 0.3f},
         {"28x28, border 3", 28, 3, 2000, 32, 20, 0.003f, 0.0, 0.3f},
         {"28x28, border 1 lit in 2%", 28, 1, 2000, 32, 20, 0.003f, 0.02, 0.3f},
+        // Other sizes with a blank border, for the choice of the way on a
+        // core without the assist.
+        {"8x8, border 1", 8, 1, 1797, 16, 200, 0.005f, 0.0, 1.0f},
+        {"12x12, border 1", 12, 1, 1797, 16, 100, 0.005f, 0.0, 0.5f},
+        {"16x16, border 1", 16, 1, 1797, 16, 60, 0.004f, 0.0, 0.3f},
+        {"20x20, border 1", 20, 1, 2000, 16, 40, 0.003f, 0.0, 0.3f},
+        {"16x16, border 2, 32 out", 16, 2, 2000, 32, 40, 0.003f, 0.0, 0.3f},
+        {"28x28, border 2, 64 out", 28, 2, 2000, 64, 10, 0.002f, 0.0, 0.3f},
     };
     std::printf(
         "\ninputs zero in every sample (-m -v) against the same samples row-centred,\n"
