@@ -69,6 +69,11 @@ inline uint32_t lote_de(const entrega& d, uint32_t nmuestras) {
     return static_cast<uint32_t>(std::clamp<uint64_t>(lote, 1, d.huecos / 2));
 }
 
+// Whether sample s ends a batch, or the cycle: then its side tells the other.
+inline bool fin_de_lote(const entrega& d, uint32_t s, uint32_t nmuestras) {
+    return (s + 1) % lote_de(d, nmuestras) == 0 || s + 1 == nmuestras;
+}
+
 inline float* vivas_de(const entrega& d, uint32_t muestra) {
     return d.vivas + muestra % d.huecos * d.paso_vivas;
 }
