@@ -239,12 +239,16 @@ void imagenes(matriz X, uint32_t n, uint32_t lado, uint32_t borde, double raras,
     }
 }
 
+// Where a training keeps its dead inputs: in the kernel, apart, or as the
+// program does on this CPU (apart, or apart only while timed faster).
+enum class muertas_en { nucleo, aparte, programa };
+
 // Whole trainings as the program runs them (nu falling from alfa over the
 // cycles, the kernel it chooses), each with its own samples and dead inputs
-// apart or not, taken a cycle each in turn so that a busy moment of the
+// where it says, taken a cycle each in turn so that a busy moment of the
 // machine falls on all of them alike. Returns each one's seconds; W[i]
 // receives training i's weights.
-std::vector<double> entrena_en_turno(std::span<const matriz> X, std::span<const bool> aparte,
+std::vector<double> entrena_en_turno(std::span<const matriz> X, std::span<const muertas_en> donde,
                                      std::span<const matriz> W, const tamano& t, float alfa,
                                      uint32_t ciclos) {
     const size_t n = X.size();
@@ -257,7 +261,9 @@ std::vector<double> entrena_en_turno(std::span<const matriz> X, std::span<const 
         const auto inicio = reloj::now();
         e[i] = empieza_entrenamiento(elegido, W[i], t.dimension, t.nsalidas);
         coloca_muestras(e[i], X[i], t.nmuestras);
-        if (aparte[i]) separa_muertas(e[i], X[i], t.nmuestras);
+        if (donde[i] != muertas_en::nucleo)
+            separa_muertas(e[i], X[i], t.nmuestras,
+                           donde[i] == muertas_en::aparte || subnormales_lentos());
         segundos[i] += std::chrono::duration<double>(reloj::now() - inicio).count();
     }
     float nu = alfa;
@@ -298,15 +304,16 @@ void muertas() {
     std::printf(
         "\ninputs zero in every sample (-m -v) against the same samples row-centred,\n"
         "trained in turn a cycle each\n");
-    std::printf("subnormal multiplications are %s on this CPU\n",
-                subnormales_lentos() ? "slow: dead inputs are kept apart"
-                                     : "not slow: dead inputs stay in the kernels");
-    std::printf("%-28s %6s %10s %10s %10s %8s %8s %s\n", "samples", "dead", "row (s)", "dead (s)",
-                "apart (s)", "ratio", "apart", "bits");
+    std::printf("on this CPU subnormal multiplications are %s\n",
+                subnormales_lentos() ? "slow: the program keeps dead inputs apart"
+                                     : "not slow: the program keeps dead inputs apart only while "
+                                       "timed faster");
+    std::printf("%-28s %6s %9s %9s %9s %9s %7s %7s %7s %s\n", "samples", "dead", "row (s)",
+                "dead (s)", "apart (s)", "prog (s)", "dead", "apart", "prog", "bits");
     for (const caso& c : casos) {
         const tamano t{c.nmuestras, c.lado * c.lado, c.nsalidas};
-        // The same images row-centred, centred by column with the dead
-        // inputs in the kernels, and centred by column with them apart.
+        // The same images row-centred, and centred by column with the dead
+        // inputs in the kernels, apart, and as the program keeps them.
         const matriz fila = reserva_matriz(t.nmuestras, t.dimension);
         const matriz columna = reserva_matriz(t.nmuestras, t.dimension);
         imagenes(fila, t.nmuestras, c.lado, c.borde, c.raras, c.brillo);
@@ -322,12 +329,12 @@ void muertas() {
         for (uint32_t k = 0; k < t.dimension; ++k)
             nmuertas += entrada_muerta(columna, t.nmuestras, k);
 
-        const matriz X[] = {fila, columna, columna};
-        const bool aparte[] = {false, false, true};
-        const matriz W[] = {reserva_matriz(t.dimension, t.nsalidas),
-                            reserva_matriz(t.dimension, t.nsalidas),
-                            reserva_matriz(t.dimension, t.nsalidas)};
-        const std::vector<double> s = entrena_en_turno(X, aparte, W, t, c.alfa, c.ciclos);
+        const matriz X[] = {fila, columna, columna, columna};
+        const muertas_en donde[] = {muertas_en::nucleo, muertas_en::nucleo, muertas_en::aparte,
+                                    muertas_en::programa};
+        matriz W[std::size(X)];
+        for (matriz& w : W) w = reserva_matriz(t.dimension, t.nsalidas);
+        const std::vector<double> s = entrena_en_turno(X, donde, W, t, c.alfa, c.ciclos);
         // A training that diverged times arithmetic on infinities and NaNs,
         // which says nothing of the cost of subnormal numbers.
         const bool finitos = std::all_of(std::begin(W), std::end(W), [&](matriz w) {
@@ -336,10 +343,10 @@ void muertas() {
                     if (!std::isfinite(w[k][j])) return false;
             return true;
         });
-        std::printf("%-28s %6u %10.3f %10.3f %10.3f %8.2f %8.2f %s%s\n", c.nombre, nmuertas, s[0],
-                    s[1], s[2], s[1] / s[0], s[2] / s[0],
-                    mismos_pesos(W[1], W[2], t) ? "same" : "DIFFERENT",
-                    finitos ? "" : "  (diverged: not a measure)");
+        const bool mismos = mismos_pesos(W[1], W[2], t) && mismos_pesos(W[1], W[3], t);
+        std::printf("%-28s %6u %9.3f %9.3f %9.3f %9.3f %7.2f %7.2f %7.2f %s%s\n", c.nombre,
+                    nmuertas, s[0], s[1], s[2], s[3], s[1] / s[0], s[2] / s[0], s[3] / s[0],
+                    mismos ? "same" : "DIFFERENT", finitos ? "" : "  (diverged: not a measure)");
         libera_vector(medias);
         libera_matriz(t.nmuestras, fila);
         libera_matriz(t.nmuestras, columna);

@@ -367,13 +367,15 @@ static void aparta(entrenamiento& e, std::span<const uint32_t> muertas) {
     }
 }
 
-void separa_muertas(entrenamiento& e, matriz X, uint32_t nmuestras) {
+void separa_muertas(entrenamiento& e, matriz X, uint32_t nmuestras, bool siempre) {
     if (e.tipo == nucleo::simple || nmuestras == 0) return;
     // The samples are read once, whatever the number of parts.
     std::vector<uint32_t> muertas;
     for (uint32_t k = 0; k < e.dimension; ++k)
         if (entrada_muerta(X, nmuestras, k)) muertas.push_back(k);
     aparta(e, muertas);
+    // Timed, they start in the kernel, where they trained before any choice.
+    e.forma.elige_muertas = e.forma.muertas_juntas = !siempre && !muertas.empty();
 }
 
 // Puts the dead inputs' weights back among the others and stops keeping them apart.
@@ -400,17 +402,17 @@ static uint32_t salidas_en_rejilla(const entrenamiento& e) {
 // Chooses, before each cycle, the outputs for which the dead inputs are
 // worked apart: the first ones, up to the last that has a weight below
 // 2^-40, and none if any weight is not finite (the kernel adds it to y as it
-// must). A dead input's weights for the first outputs sink to a few units of
+// must) or if they are to train in the kernel (juntas). A dead input's weights for the first outputs sink to a few units of
 // 2^-149 within a cycle or two; those for later outputs shrink slowly, and
 // far above the subnormal range they cost the kernel nothing more than a
 // live input's. A part whose lanes start each sample from the residuals of
 // the part before must not start exactly where the dead inputs enter the
 // kernel: there it works one output apart first, from the residuals handed
 // on beside the lanes'.
-static void corta_muertas(std::span<entrenamiento> partes) {
+static void corta_muertas(std::span<entrenamiento> partes, bool juntas) {
     if (partes[0].nmuertas == 0) return;
     uint32_t corte = 0;
-    bool finitos = true;
+    bool finitos = !juntas;
     for (entrenamiento& p : partes)
         for (uint32_t m = 0; m < p.nmuertas; ++m)
             for (uint32_t j = 0; j < p.nsalidas; ++j) {
@@ -570,25 +572,21 @@ void cambia_hilos(entrenamiento& e, uint32_t hilos) {
     libera_menos_muestras(e);
     e = empieza_entrenamiento(antes.tipo, antes.W, antes.dimension, antes.nsalidas, hilos);
     e.hilos = antes.hilos;
-    e.fase = antes.fase;
-    e.segundos = antes.segundos;  // and no cycle yet the new way
-    e.otra = antes.otra;
+    e.forma = antes.forma;
     comparte_muestras(e, antes.muestras, colocadas_de, ncolocadas);
     aparta(e, muertas);
-}
-
-// From one thread to all the training may use, or back.
-static void cambia_de_forma(entrenamiento& e) {
-    cambia_hilos(e, e.npartes > 0 ? 1 : e.hilos);
 }
 
 // One cycle, and the rollback if a dead input's weight stopped being finite.
 static void ciclo_con_vuelta(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector y,
                              vector err) {
     const std::span<entrenamiento> partes = partes_de(e);
-    const bool con_muertas = partes[0].nmuertas > 0;
-    corta_muertas(partes);
-    if (con_muertas)
+    corta_muertas(partes, e.forma.muertas_juntas);
+    // Only outputs worked apart can leave a weight that is not finite there.
+    const bool aparte = std::any_of(partes.begin(), partes.end(), [](const entrenamiento& p) {
+        return p.nmuertas > 0 && p.corte_muertas > 0;
+    });
+    if (aparte)
         for (entrenamiento& p : partes) copia_pesos(p, true);
     if (ciclo_completo(e, X, nmuestras, nu, y, err)) return;
     // A dead input's weight is no longer finite, so it no longer adds
@@ -603,47 +601,81 @@ static void ciclo_con_vuelta(entrenamiento& e, matriz X, uint32_t nmuestras, flo
 
 void ciclo_entrenamiento(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector y,
                          vector err) {
-    if (e.hilos <= 1) return ciclo_con_vuelta(e, X, nmuestras, nu, y, err);
-    if (e.fase == 0) cambia_de_forma(e);
+    if (e.hilos <= 1 && !e.forma.elige_muertas)
+        return ciclo_con_vuelta(e, X, nmuestras, nu, y, err);
     const auto inicio = std::chrono::steady_clock::now();
     ciclo_con_vuelta(e, X, nmuestras, nu, y, err);
     const std::chrono::duration<double> segundos = std::chrono::steady_clock::now() - inicio;
-    if (cuenta_ciclo(e, segundos.count())) cambia_de_forma(e);
+    switch (cuenta_ciclo(e, segundos.count())) {
+        case cambio::ninguno: break;
+        case cambio::hilos: cambia_hilos(e, e.npartes > 0 ? 1 : e.hilos); break;
+        case cambio::muertas: e.forma.muertas_juntas = !e.forma.muertas_juntas; break;
+    }
 }
 
-// Whether a cycle of ahora seconds on all threads (en_todos) or on one beats
-// one of antes seconds the other way. One thread must be faster by a tenth,
-// since a wrong choice costs more that way.
-static bool gana(bool en_todos, double ahora, double antes) {
-    return en_todos ? ahora < antes : ahora < 0.9 * antes;
+// Whether a cycle of ahora seconds one way beats one of antes seconds the
+// other. Only some ways win by any margin (sin_margen): one thread must
+// beat all by a tenth, since a wrong choice costs more that way.
+static bool gana(bool sin_margen, double ahora, double antes) {
+    return sin_margen ? ahora < antes : ahora < 0.9 * antes;
 }
 
 // On a shared machine the cores come and go: two threads that hand each
 // sample on can be slower than one while the other core is busy with
-// someone else's work. So two cycles in every 64, from the third, train the
-// other way, on one thread or on all, and the faster way stays; and when the
-// way it trains slows down until the other, as last timed, would beat it,
-// the other is tried again at once rather than up to 62 cycles later. A
-// moment's preemption only ever adds time, so each way counts by the
-// quicker of its last two cycles.
-bool cuenta_ciclo(entrenamiento& e, double segundos) {
+// someone else's work. And on a CPU that does not slow down on subnormal
+// numbers, dead inputs kept apart may be faster or slower than in the
+// kernel, by the shape of the samples. So two cycles in every 64 try each
+// choice's other way, one choice at a time, and the faster way stays; and
+// when the way it trains slows down until the other, as last timed, would
+// beat it, the other is tried again at once rather than up to 62 cycles
+// later. A moment's preemption only ever adds time, so each way counts by
+// the quicker of its last two cycles.
+cambio cuenta_ciclo(entrenamiento& e, double segundos) {
+    eleccion& f = e.forma;
     const bool en_todos = e.npartes > 0;
-    const uint32_t fase = e.fase;
-    e.fase = fase == 63 ? 0 : fase + 1;
-    const double mejor = e.ultimo > 0 ? std::min(e.ultimo, segundos) : segundos;
-    e.ultimo = segundos;
-    if (fase == 0) return false;  // the first of the other way's two
-    if (fase == 1) {
-        if (!gana(en_todos, mejor, e.segundos)) {
-            e.otra = mejor;
-            return true;  // back to the way that was faster
+    // Each choice: whether the training has it, the first cycle of its try,
+    // the other way's time, and whether the way it trains now and the other
+    // win by any margin.
+    struct opcion {
+        cambio que;
+        bool abierta;
+        uint32_t inicio;
+        double& otra;
+        bool sin_margen, otra_sin_margen;
+    } opciones[] = {
+        {cambio::hilos, e.hilos > 1, 0, f.otra_hilos, en_todos, !en_todos},
+        {cambio::muertas, f.elige_muertas, 4, f.otra_muertas, true, true},
+    };
+    const uint32_t fase = f.fase;
+    f.fase = fase == 63 ? 0 : fase + 1;
+    const double mejor = f.ultimo > 0 ? std::min(f.ultimo, segundos) : segundos;
+    f.ultimo = segundos;
+    bool asentada = true;  // the last two cycles were this way's
+    for (opcion& o : opciones) {
+        if (!o.abierta) continue;
+        if (fase == o.inicio) return cambio::ninguno;  // the first of the other way's two
+        if (fase == o.inicio + 1) {
+            if (!gana(o.sin_margen, mejor, f.segundos)) {
+                o.otra = mejor;
+                f.ultimo = 0;
+                return o.que;  // back to the way that was faster
+            }
+            o.otra = f.segundos;
         }
-        e.otra = e.segundos;
+        asentada &= fase < o.inicio || fase >= o.inicio + 3;
     }
-    e.segundos = mejor;
-    // From the second cycle after a try on, when the last two are this way's.
-    if (fase >= 3 && e.otra > 0 && gana(!en_todos, e.otra, mejor)) e.fase = 0;
-    return false;
+    f.segundos = mejor;
+    for (const opcion& o : opciones)
+        if (o.abierta && asentada && o.otra > 0 && gana(o.otra_sin_margen, o.otra, mejor)) {
+            f.fase = o.inicio;
+            break;
+        }
+    for (const opcion& o : opciones)
+        if (o.abierta && f.fase == o.inicio) {
+            f.ultimo = 0;  // no cycle yet the new way
+            return o.que;
+        }
+    return cambio::ninguno;
 }
 
 void termina_entrenamiento(entrenamiento& e) {

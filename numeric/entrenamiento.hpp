@@ -66,6 +66,21 @@ bool nucleo_soportado(nucleo n);
 // The fastest kernel this CPU runs for these sizes.
 nucleo nucleo_preferido(uint32_t dimension, uint32_t nsalidas);
 
+// The choices a training times cycle by cycle (cuenta_ciclo): between one
+// thread and all, where it may use more than one, and between its dead
+// inputs kept apart and trained in the kernel with the others, where the
+// CPU does not slow down on subnormal numbers. In every round of 64 cycles
+// the first two try the other number of threads, the fifth and sixth the
+// other way for the dead inputs, and the faster way stays.
+struct eleccion {
+    uint32_t fase = 62;  // the next cycle's place in the round
+    // Seconds a cycle takes the way it trains now, the last cycle's time
+    // that way, and each choice's other way at its last try (0: none yet).
+    double segundos = 0, ultimo = 0, otra_hilos = 0, otra_muertas = 0;
+    bool elige_muertas = false;  // whether the dead inputs' way is timed
+    bool muertas_juntas = false;  // whether they train in the kernel now
+};
+
 // A training in progress: the weights in the kernel's own layout, and its
 // scratch, all made once so that no cycle allocates.
 struct entrenamiento {
@@ -122,12 +137,7 @@ struct entrenamiento {
     // more than one thread times its cycles and trains on one thread or on
     // all, whichever has lately been faster (ciclo_entrenamiento).
     uint32_t hilos = 1;  // the threads it may use
-    // The next cycle's place in the round of 64 in which the first two try
-    // the other way (cuenta_ciclo).
-    uint32_t fase = 62;
-    // Seconds a cycle takes the way it trains now, the last cycle's time
-    // that way, and the other way's at its last try (0: none yet).
-    double segundos = 0, ultimo = 0, otra = 0;
+    eleccion forma;
     uint32_t npartes = 0;
     entrenamiento* partes = nullptr;
     cuadrilla* trabajadores = nullptr;
@@ -168,9 +178,11 @@ void coloca_muestras(entrenamiento& e, matriz X, uint32_t nmuestras);
 bool entrada_muerta(matriz X, uint32_t nmuestras, uint32_t k);
 
 // Keeps the inputs that are zero in every row of X apart from the others
-// (see numeric/entrenamiento.cpp), if there are any. Call right after
+// (see numeric/entrenamiento.cpp), if there are any: always, or with
+// siempre false only in the cycles where that has been timed faster than
+// training them in the kernel (eleccion). Call right after
 // empieza_entrenamiento; the results keep their bits either way.
-void separa_muertas(entrenamiento& e, matriz X, uint32_t nmuestras);
+void separa_muertas(entrenamiento& e, matriz X, uint32_t nmuestras, bool siempre = true);
 
 // Whether this CPU multiplies subnormal floats much more slowly than others,
 // which makes separa_muertas worth its cost. Measured once.
@@ -178,18 +190,20 @@ bool subnormales_lentos();
 
 // One cycle over the nmuestras rows of X with learning coefficient nu. y is
 // scratch of nsalidas values; err must hold zeros and leaves with each
-// output's sum of squared weight changes. A training that may use several
-// threads trains two cycles in every 64 the other way (on one thread or on
-// all), and sooner when the way it trains slows down, and keeps whichever
-// is faster.
+// output's sum of squared weight changes. A training with a choice to time
+// (eleccion) trains two cycles in every 64 the other way for each, and
+// sooner when the way it trains slows down, and keeps whichever is faster.
 void ciclo_entrenamiento(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector y,
                          vector err);
 
-// Counts a cycle of that many seconds, trained on all the training's threads
-// or on one as it stands now, in its choice between the two; returns whether
-// it goes back to the other way before its next cycle. The next cycle tries
-// the other way if e.fase is 0.
-bool cuenta_ciclo(entrenamiento& e, double segundos);
+// What changes before a training's next cycle: nothing, its threads (from
+// one to all or back) or the way of its dead inputs.
+enum class cambio { ninguno, hilos, muertas };
+
+// Counts a cycle of that many seconds, trained as the training stands now,
+// in its choices; returns what changes before its next cycle: the start of
+// a try, or the way back from one that lost.
+cambio cuenta_ciclo(entrenamiento& e, double segundos);
 
 // Puts the trained weights back into W and releases the kernel's memory.
 void termina_entrenamiento(entrenamiento& e);

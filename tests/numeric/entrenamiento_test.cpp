@@ -41,13 +41,15 @@ bool mismos_bits(float a, float b) {
 
 // How a test trains: the dead inputs kept apart or not, nu multiplied by
 // caida after each cycle, the samples placed in lane order once for the
-// training (as the program does) or in every cycle, and the threads changed
-// before every cycle, between one and all, or left to the training.
+// training (as the program does) or in every cycle, the threads changed
+// before every cycle, between one and all, or left to the training, and the
+// dead inputs trained in the kernel every other cycle, from the first.
 struct forma {
     bool aparte = false;
     float caida = 0.75f;
     bool por_ciclo = false;
     bool alterna = false;
+    bool juntas_a_ratos = false;
 };
 
 // A kernel, and the threads it may split the outputs among.
@@ -66,8 +68,11 @@ std::vector<float> entrena(nucleo_en_hilos n, const muestras& X, muestras& W, ui
     if (f.aparte) separa_muertas(e, X.m, X.filas);
     for (uint32_t c = 0; c < ciclos; ++c) {
         if (f.alterna) cambia_hilos(e, c % 2 == 0 ? 1 : n.hilos);
+        if (f.juntas_a_ratos) e.forma.muertas_juntas = c % 2 == 0;
         std::fill(err.begin(), err.end(), 0.0f);
         ciclo_entrenamiento(e, X.m, X.filas, nu, y.data(), err.data());
+        if (f.juntas_a_ratos && e.forma.muertas_juntas)  // none was worked apart
+            EXPECT_EQ((e.npartes > 0 ? e.partes[0] : e).corte_muertas, 0u);
         errores.insert(errores.end(), err.begin(), err.begin() + W.cols);
         nu = nu * f.caida;
     }
@@ -380,7 +385,9 @@ TEST_P(Nucleo, WeightsSinkToSubnormalsAndComeBackToLife) {
         for (uint32_t k = 0; k < dimension; ++k)
             X.m[s][k] = muerta(k) ? 0.0f : valor(azar) * (k < 12 ? 1.0f : 0.1f);
     rand_w(W.m, dimension, nsalidas);
-    compara(GetParam(), X, W, 40, 0.01f, {true, 1.0f});
+    // Also with the sunk weights moved between the kernel and apart.
+    compara_formas(GetParam(), X, W, 40, 0.01f,
+                   {{true, 1.0f}, {.aparte = true, .caida = 1.0f, .juntas_a_ratos = true}});
     ASSERT_FALSE(HasFatalFailure());
     entrena({nucleo::simple}, X, W, 40, 0.01f, {true, 1.0f});
 
@@ -863,9 +870,8 @@ std::vector<uint32_t> elige_hilos(entrenamiento& e, uint32_t ciclos,
     const auto cambia = [&e] { cambia_hilos(e, e.npartes > 0 ? 1 : e.hilos); };
     std::vector<uint32_t> hilos;
     for (uint32_t c = 0; c < ciclos; ++c) {
-        if (e.fase == 0) cambia();
         hilos.push_back(std::max(e.npartes, 1u));
-        if (cuenta_ciclo(e, segundos(hilos.back()))) cambia();
+        if (cuenta_ciclo(e, segundos(hilos.back())) == cambio::hilos) cambia();
     }
     return hilos;
 }
@@ -899,6 +905,59 @@ TEST(Partes, TheFasterWayStaysAndASlowerOneGivesWayAtOnce) {
         if (hilos[c] == 1) en_uno.push_back(c);
     EXPECT_EQ(en_uno, (v{56, 57, 120, 121}));
     termina_entrenamiento(e);
+}
+
+// Both choices timed: the other number of threads tried at the first two
+// cycles of every round of 64, the dead inputs' other way at the fifth and
+// sixth, one at a time, each kept when faster; a way that slows down gives
+// the other a try at once. Each cycle shows its threads and its dead
+// inputs' way: j in the kernel, a apart.
+TEST(Partes, EachChoiceTriesItsOtherWayInTurn) {
+    std::mt19937 azar(5);
+    muestras X(5, 40), W(40, 9);
+    llena(X, azar, [](uint32_t k) { return k % 10 == 3; });
+    entrenamiento e = empieza_entrenamiento(nucleo::portatil, W.m, 40, 9, 2);
+    separa_muertas(e, X.m, X.filas, false);
+    ASSERT_EQ(e.npartes, 2u);
+    EXPECT_TRUE(e.forma.elige_muertas);
+    EXPECT_TRUE(e.forma.muertas_juntas);  // as before any choice
+    double aparte = 0.8;                  // a cycle's time apart, against 1 in the kernel
+    const auto elige = [&](uint32_t ciclos) {
+        std::string formas;
+        for (uint32_t c = 0; c < ciclos; ++c) {
+            const uint32_t hilos = std::max(e.npartes, 1u);
+            const bool juntas = e.forma.muertas_juntas;
+            formas += std::to_string(hilos) + (juntas ? "j " : "a ");
+            switch (cuenta_ciclo(e, (hilos > 1 ? 1.0 : 1.6) * (juntas ? 1.0 : aparte))) {
+                case cambio::ninguno: break;
+                case cambio::hilos: cambia_hilos(e, e.npartes > 0 ? 1 : e.hilos); break;
+                case cambio::muertas: e.forma.muertas_juntas = !juntas; break;
+            }
+        }
+        return formas;
+    };
+    EXPECT_EQ(elige(10), "2j 2j 1j 1j 2j 2j 2a 2a 2a 2a ");
+    // Apart slows down for good: one slow cycle, then the kernel at once.
+    aparte = 1.5;
+    EXPECT_EQ(elige(6), "2a 2a 2j 2j 2j 2j ");
+    // Steady: each way tried once a round, at its place.
+    const std::string formas = elige(128);
+    std::vector<size_t> otras;
+    for (size_t c = 0; c < 128; ++c)
+        if (formas.substr(3 * c, 2) != "2j") otras.push_back(c);
+    EXPECT_EQ(otras, (std::vector<size_t>{56, 57, 60, 61, 120, 121, 124, 125}));
+    termina_entrenamiento(e);
+
+    // Without dead inputs, or with them always apart, nothing to choose.
+    for (const bool muertas : {false, true}) {
+        entrenamiento sin = empieza_entrenamiento(nucleo::portatil, W.m, 40, 9);
+        llena(X, azar, [muertas](uint32_t k) { return muertas && k == 7; });
+        separa_muertas(sin, X.m, X.filas, muertas);
+        EXPECT_FALSE(sin.forma.elige_muertas);
+        EXPECT_FALSE(sin.forma.muertas_juntas);
+        EXPECT_EQ(sin.nmuertas, muertas ? 1u : 0u);
+        termina_entrenamiento(sin);
+    }
 }
 
 // A thread that waits long enough to sleep in the kernel (two milliseconds)
