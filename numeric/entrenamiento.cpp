@@ -412,9 +412,9 @@ static uint32_t salidas_en_rejilla(const entrenamiento& e) {
 static void corta_muertas(std::span<entrenamiento> partes, bool juntas) {
     if (partes[0].nmuertas == 0) return;
     uint32_t corte = 0;
-    bool finitos = !juntas;
+    bool finitos = true;
     for (entrenamiento& p : partes)
-        for (uint32_t m = 0; m < p.nmuertas; ++m)
+        for (uint32_t m = 0; m < p.nmuertas && !juntas; ++m)
             for (uint32_t j = 0; j < p.nsalidas; ++j) {
                 const double w = j < p.corte_muertas
                                      ? p.pesos_muertos[uint64_t{j} * p.ancho_muertas + m]
@@ -629,22 +629,25 @@ static bool gana(bool sin_margen, double ahora, double antes) {
 // when the way it trains slows down until the other, as last timed, would
 // beat it, the other is tried again at once rather than up to 62 cycles
 // later. A moment's preemption only ever adds time, so each way counts by
-// the quicker of its last two cycles.
+// the quicker of its last two cycles. But a try of the dead inputs' other
+// way whose first cycle is slower by more than a tenth ends there, and its
+// round a cycle early: moving them costs nothing, unlike new threads and
+// their memory, and the way that loses is often twice as slow.
 cambio cuenta_ciclo(entrenamiento& e, double segundos) {
     eleccion& f = e.forma;
     const bool en_todos = e.npartes > 0;
     // Each choice: whether the training has it, the first cycle of its try,
-    // the other way's time, and whether the way it trains now and the other
-    // win by any margin.
+    // the other way's time, whether the way it trains now and the other win
+    // by any margin, and whether a try may end after one cycle.
     struct opcion {
         cambio que;
         bool abierta;
         uint32_t inicio;
         double& otra;
-        bool sin_margen, otra_sin_margen;
+        bool sin_margen, otra_sin_margen, corta;
     } opciones[] = {
-        {cambio::hilos, e.hilos > 1, 0, f.otra_hilos, en_todos, !en_todos},
-        {cambio::muertas, f.elige_muertas, 4, f.otra_muertas, true, true},
+        {cambio::hilos, e.hilos > 1, 0, f.otra_hilos, en_todos, !en_todos, false},
+        {cambio::muertas, f.elige_muertas, 4, f.otra_muertas, true, true, true},
     };
     const uint32_t fase = f.fase;
     f.fase = fase == 63 ? 0 : fase + 1;
@@ -653,7 +656,13 @@ cambio cuenta_ciclo(entrenamiento& e, double segundos) {
     bool asentada = true;  // the last two cycles were this way's
     for (opcion& o : opciones) {
         if (!o.abierta) continue;
-        if (fase == o.inicio) return cambio::ninguno;  // the first of the other way's two
+        if (fase == o.inicio) {  // the first of the other way's two
+            if (!o.corta || segundos <= 1.1 * f.segundos) return cambio::ninguno;
+            o.otra = segundos;
+            f.fase = o.inicio + 2;
+            f.ultimo = 0;
+            return o.que;
+        }
         if (fase == o.inicio + 1) {
             if (!gana(o.sin_margen, mejor, f.segundos)) {
                 o.otra = mejor;

@@ -71,8 +71,11 @@ std::vector<float> entrena(nucleo_en_hilos n, const muestras& X, muestras& W, ui
         if (f.juntas_a_ratos) e.forma.muertas_juntas = c % 2 == 0;
         std::fill(err.begin(), err.end(), 0.0f);
         ciclo_entrenamiento(e, X.m, X.filas, nu, y.data(), err.data());
-        if (f.juntas_a_ratos && e.forma.muertas_juntas)  // none was worked apart
-            EXPECT_EQ((e.npartes > 0 ? e.partes[0] : e).corte_muertas, 0u);
+        // None was worked apart (on threads the training may have changed
+        // them since, and with them its cut).
+        if (f.juntas_a_ratos && e.forma.muertas_juntas && e.hilos == 1) {
+            EXPECT_EQ(e.corte_muertas, 0u);
+        }
         errores.insert(errores.end(), err.begin(), err.begin() + W.cols);
         nu = nu * f.caida;
     }
@@ -910,8 +913,9 @@ TEST(Partes, TheFasterWayStaysAndASlowerOneGivesWayAtOnce) {
 // Both choices timed: the other number of threads tried at the first two
 // cycles of every round of 64, the dead inputs' other way at the fifth and
 // sixth, one at a time, each kept when faster; a way that slows down gives
-// the other a try at once. Each cycle shows its threads and its dead
-// inputs' way: j in the kernel, a apart.
+// the other a try at once. A try of the dead inputs' way ends after one
+// cycle slower by more than a tenth. Each cycle shows its threads and its
+// dead inputs' way: j in the kernel, a apart.
 TEST(Partes, EachChoiceTriesItsOtherWayInTurn) {
     std::mt19937 azar(5);
     muestras X(5, 40), W(40, 9);
@@ -940,12 +944,20 @@ TEST(Partes, EachChoiceTriesItsOtherWayInTurn) {
     // Apart slows down for good: one slow cycle, then the kernel at once.
     aparte = 1.5;
     EXPECT_EQ(elige(6), "2a 2a 2j 2j 2j 2j ");
-    // Steady: each way tried once a round, at its place.
-    const std::string formas = elige(128);
-    std::vector<size_t> otras;
-    for (size_t c = 0; c < 128; ++c)
-        if (formas.substr(3 * c, 2) != "2j") otras.push_back(c);
-    EXPECT_EQ(otras, (std::vector<size_t>{56, 57, 60, 61, 120, 121, 124, 125}));
+    // Steady: each way tried once a round, at its place; apart for one
+    // cycle when slower by more than a tenth, for two when not.
+    const auto otras = [&](uint32_t ciclos) {
+        const std::string formas = elige(ciclos);
+        std::vector<size_t> c;
+        for (size_t i = 0; i < ciclos; ++i)
+            if (formas.substr(3 * i, 2) != "2j") c.push_back(i);
+        return c;
+    };
+    using v = std::vector<size_t>;
+    // (a round with a try cut short is a cycle shorter).
+    EXPECT_EQ(otras(128), (v{56, 57, 60, 119, 120, 123}));
+    aparte = 1.09;
+    EXPECT_EQ(otras(64), (v{54, 55, 58, 59}));
     termina_entrenamiento(e);
 
     // Without dead inputs, or with them always apart, nothing to choose.
