@@ -622,68 +622,80 @@ static bool gana(bool sin_margen, double ahora, double antes) {
 
 // On a shared machine the cores come and go: two threads that hand each
 // sample on can be slower than one while the other core is busy with
-// someone else's work. And on a CPU that does not slow down on subnormal
-// numbers, dead inputs kept apart may be faster or slower than in the
-// kernel, by the shape of the samples. So two cycles in every 64 try each
-// choice's other way, one choice at a time, and the faster way stays; and
-// when the way it trains slows down until the other, as last timed, would
-// beat it, the other is tried again at once rather than up to 62 cycles
-// later. A moment's preemption only ever adds time, so each way counts by
-// the quicker of its last two cycles. But a try of the dead inputs' other
-// way whose first cycle is slower by more than a tenth ends there, and its
-// round a cycle early: moving them costs nothing, unlike new threads and
-// their memory, and the way that loses is often twice as slow.
+// someone else's work. So two cycles in every 64, from the third, train on
+// the other number of threads, and the faster way stays; and when the way
+// it trains slows down until the other, as last timed, would beat it, the
+// other is tried again at once rather than up to 62 cycles later. A
+// moment's preemption only ever adds time, so each way counts by the
+// quicker of its last two cycles.
+//
+// On a CPU that does not slow down on subnormal numbers, dead inputs kept
+// apart may be faster or slower than in the kernel, by the shape of the
+// samples, and early in a training by the cycle: on AMD Zen 5 the kernel
+// slows down for a few cycles while the dead weights sink through the range
+// where products underflow, and speeds up again after. Their other way is
+// tried from the seventh cycle, again pausa_minima cycles after a try that
+// changed the way, and twice as long after each that did not, up to
+// pausa_maxima. Moving them costs nothing, unlike new threads and their
+// memory, and the way that loses is often twice as slow: a try whose first
+// cycle is slower by more than a tenth ends there.
+constexpr uint32_t ronda_hilos = 64, pausa_minima = 16, pausa_maxima = 256;
+
 cambio cuenta_ciclo(entrenamiento& e, double segundos) {
     eleccion& f = e.forma;
-    const bool en_todos = e.npartes > 0;
-    // Each choice: whether the training has it, the first cycle of its try,
-    // the other way's time, whether the way it trains now and the other win
-    // by any margin, and whether a try may end after one cycle.
-    struct opcion {
-        cambio que;
-        bool abierta;
-        uint32_t inicio;
-        double& otra;
-        bool sin_margen, otra_sin_margen, corta;
-    } opciones[] = {
-        {cambio::hilos, e.hilos > 1, 0, f.otra_hilos, en_todos, !en_todos, false},
-        {cambio::muertas, f.elige_muertas, 4, f.otra_muertas, true, true, true},
-    };
-    const uint32_t fase = f.fase;
-    f.fase = fase == 63 ? 0 : fase + 1;
-    const double mejor = f.ultimo > 0 ? std::min(f.ultimo, segundos) : segundos;
+    const bool hilos = e.hilos > 1, en_todos = e.npartes > 0;
+    double mejor = f.ultimo > 0 ? std::min(f.ultimo, segundos) : segundos;
     f.ultimo = segundos;
-    bool asentada = true;  // the last two cycles were this way's
-    for (opcion& o : opciones) {
-        if (!o.abierta) continue;
-        if (fase == o.inicio) {  // the first of the other way's two
-            if (!o.corta || segundos <= 1.1 * f.segundos) return cambio::ninguno;
-            o.otra = segundos;
-            f.fase = o.inicio + 2;
-            f.ultimo = 0;
-            return o.que;
+    // Each choice's wait runs on through the other's tries.
+    if (hilos && f.espera_hilos > 0) --f.espera_hilos;
+    if (f.elige_muertas && f.espera_muertas > 0) --f.espera_muertas;
+    if (f.desde_prueba < 2) ++f.desde_prueba;
+
+    if (f.prueba != cambio::ninguno) {
+        const cambio que = f.prueba;
+        const bool de_hilos = que == cambio::hilos;
+        if (!f.segunda) {
+            f.segunda = true;
+            if (de_hilos || segundos <= 1.1 * f.segundos) return cambio::ninguno;
+            mejor = segundos;  // cut short: it loses below
         }
-        if (fase == o.inicio + 1) {
-            if (!gana(o.sin_margen, mejor, f.segundos)) {
-                o.otra = mejor;
-                f.ultimo = 0;
-                return o.que;  // back to the way that was faster
-            }
-            o.otra = f.segundos;
+        f.prueba = cambio::ninguno;
+        f.desde_prueba = 0;
+        const bool pierde = !gana(de_hilos ? en_todos : true, mejor, f.segundos);
+        if (!de_hilos) {
+            f.pausa_muertas = pierde ? std::min(2 * f.pausa_muertas, pausa_maxima) : pausa_minima;
+            f.espera_muertas = f.pausa_muertas;
         }
-        asentada &= fase < o.inicio || fase >= o.inicio + 3;
+        double& otra = de_hilos ? f.otra_hilos : f.otra_muertas;
+        if (pierde) {
+            otra = mejor;
+            f.ultimo = 0;  // no cycle yet the way it goes back to
+            return que;
+        }
+        otra = f.segundos;
+        f.segundos = mejor;
+        return cambio::ninguno;
     }
+
     f.segundos = mejor;
-    for (const opcion& o : opciones)
-        if (o.abierta && asentada && o.otra > 0 && gana(o.otra_sin_margen, o.otra, mejor)) {
-            f.fase = o.inicio;
-            break;
-        }
-    for (const opcion& o : opciones)
-        if (o.abierta && f.fase == o.inicio) {
-            f.ultimo = 0;  // no cycle yet the new way
-            return o.que;
-        }
+    // From the second cycle after a try on, when the last two are this way's.
+    if (f.desde_prueba >= 2) {
+        if (hilos && f.otra_hilos > 0 && gana(!en_todos, f.otra_hilos, mejor))
+            f.espera_hilos = 0;
+        else if (f.elige_muertas && f.otra_muertas > 0 && gana(true, f.otra_muertas, mejor))
+            f.espera_muertas = 0;
+    }
+    const auto prueba = [&f](cambio que) {
+        f.prueba = que;
+        f.segunda = false;
+        f.ultimo = 0;  // no cycle yet the way it tries
+        return que;
+    };
+    if (hilos && f.espera_hilos == 0) {
+        f.espera_hilos = ronda_hilos;
+        return prueba(cambio::hilos);
+    }
+    if (f.elige_muertas && f.espera_muertas == 0) return prueba(cambio::muertas);
     return cambio::ninguno;
 }
 

@@ -66,18 +66,25 @@ bool nucleo_soportado(nucleo n);
 // The fastest kernel this CPU runs for these sizes.
 nucleo nucleo_preferido(uint32_t dimension, uint32_t nsalidas);
 
+// What changes before a training's next cycle: nothing, its threads (from
+// one to all or back) or the way of its dead inputs.
+enum class cambio { ninguno, hilos, muertas };
+
 // The choices a training times cycle by cycle (cuenta_ciclo): between one
 // thread and all, where it may use more than one, and between its dead
 // inputs kept apart and trained in the kernel with the others, where the
-// CPU does not slow down on subnormal numbers. In every round of 64 cycles
-// the first two try the other number of threads, the fifth and sixth the
-// other way for the dead inputs, and the faster way stays.
+// CPU does not slow down on subnormal numbers. Each tries its other way now
+// and then, one at a time, and the faster way stays.
 struct eleccion {
-    uint32_t fase = 62;  // the next cycle's place in the round
+    cambio prueba = cambio::ninguno;  // the choice whose other way is being tried
+    bool segunda = false;             // whether that try is in its second cycle
+    // Cycles until each choice's next try, the dead inputs' cycles between
+    // a try and the next, and the cycles since the last try ended.
+    uint32_t espera_hilos = 2, espera_muertas = 6, pausa_muertas = 16, desde_prueba = 2;
     // Seconds a cycle takes the way it trains now, the last cycle's time
     // that way, and each choice's other way at its last try (0: none yet).
     double segundos = 0, ultimo = 0, otra_hilos = 0, otra_muertas = 0;
-    bool elige_muertas = false;  // whether the dead inputs' way is timed
+    bool elige_muertas = false;   // whether the dead inputs' way is timed
     bool muertas_juntas = false;  // whether they train in the kernel now
 };
 
@@ -191,14 +198,10 @@ bool subnormales_lentos();
 // One cycle over the nmuestras rows of X with learning coefficient nu. y is
 // scratch of nsalidas values; err must hold zeros and leaves with each
 // output's sum of squared weight changes. A training with a choice to time
-// (eleccion) trains two cycles in every 64 the other way for each, and
-// sooner when the way it trains slows down, and keeps whichever is faster.
+// (eleccion) trains a cycle or two the other way now and then, and sooner
+// when the way it trains slows down, and keeps whichever is faster.
 void ciclo_entrenamiento(entrenamiento& e, matriz X, uint32_t nmuestras, float nu, vector y,
                          vector err);
-
-// What changes before a training's next cycle: nothing, its threads (from
-// one to all or back) or the way of its dead inputs.
-enum class cambio { ninguno, hilos, muertas };
 
 // Counts a cycle of that many seconds, trained as the training stands now,
 // in its choices; returns what changes before its next cycle: the start of

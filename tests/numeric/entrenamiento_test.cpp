@@ -910,12 +910,13 @@ TEST(Partes, TheFasterWayStaysAndASlowerOneGivesWayAtOnce) {
     termina_entrenamiento(e);
 }
 
-// Both choices timed: the other number of threads tried at the first two
-// cycles of every round of 64, the dead inputs' other way at the fifth and
-// sixth, one at a time, each kept when faster; a way that slows down gives
-// the other a try at once. A try of the dead inputs' way ends after one
-// cycle slower by more than a tenth. Each cycle shows its threads and its
-// dead inputs' way: j in the kernel, a apart.
+// Both choices timed, one at a time, each way kept when faster: the other
+// number of threads tried for two cycles from the third and every 64; the
+// dead inputs' other way from the seventh, then 16 cycles after a try that
+// changed the way and twice as long after each that did not, for one cycle
+// when slower by more than a tenth. A way that slows down gives the other
+// a try at once. Each cycle shows its threads and its dead inputs' way: j
+// in the kernel, a apart.
 TEST(Partes, EachChoiceTriesItsOtherWayInTurn) {
     std::mt19937 azar(5);
     muestras X(5, 40), W(40, 9);
@@ -944,8 +945,7 @@ TEST(Partes, EachChoiceTriesItsOtherWayInTurn) {
     // Apart slows down for good: one slow cycle, then the kernel at once.
     aparte = 1.5;
     EXPECT_EQ(elige(6), "2a 2a 2j 2j 2j 2j ");
-    // Steady: each way tried once a round, at its place; apart for one
-    // cycle when slower by more than a tenth, for two when not.
+    // Steady, cycles 16 on: the cycles on another way.
     const auto otras = [&](uint32_t ciclos) {
         const std::string formas = elige(ciclos);
         std::vector<size_t> c;
@@ -954,10 +954,11 @@ TEST(Partes, EachChoiceTriesItsOtherWayInTurn) {
         return c;
     };
     using v = std::vector<size_t>;
-    // (a round with a try cut short is a cycle shorter).
-    EXPECT_EQ(otras(128), (v{56, 57, 60, 119, 120, 123}));
+    EXPECT_EQ(otras(128), (v{14, 47, 50, 51, 112, 114, 115}));
+    // Apart slower, but not by a tenth: a try of two cycles, at cycle 257,
+    // which the threads' try due then waits for.
     aparte = 1.09;
-    EXPECT_EQ(otras(64), (v{54, 55, 58, 59}));
+    EXPECT_EQ(otras(200), (v{50, 51, 113, 114, 116, 117, 180, 181}));
     termina_entrenamiento(e);
 
     // Without dead inputs, or with them always apart, nothing to choose.
