@@ -402,26 +402,29 @@ static uint32_t salidas_en_rejilla(const entrenamiento& e) {
 // Chooses, before each cycle, the outputs for which the dead inputs are
 // worked apart: the first ones, up to the last that has a weight below
 // 2^-40, and none if any weight is not finite (the kernel adds it to y as it
-// must) or if they are to train in the kernel (juntas). A dead input's weights for the first outputs sink to a few units of
-// 2^-149 within a cycle or two; those for later outputs shrink slowly, and
-// far above the subnormal range they cost the kernel nothing more than a
-// live input's. A part whose lanes start each sample from the residuals of
-// the part before must not start exactly where the dead inputs enter the
-// kernel: there it works one output apart first, from the residuals handed
-// on beside the lanes'.
+// must) or if they are to train in the kernel (juntas). A dead input's
+// weights for the first outputs sink to a few units of 2^-149 within a
+// cycle or two; those for later outputs shrink slowly, and far above the
+// subnormal range they cost the kernel nothing more than a live input's. A
+// part whose lanes start each sample from the residuals of the part before
+// must not start exactly where the dead inputs enter the kernel: there it
+// works one output apart first, from the residuals handed on beside the
+// lanes'.
 static void corta_muertas(std::span<entrenamiento> partes, bool juntas) {
     if (partes[0].nmuertas == 0) return;
     uint32_t corte = 0;
     bool finitos = true;
-    for (entrenamiento& p : partes)
-        for (uint32_t m = 0; m < p.nmuertas && !juntas; ++m)
-            for (uint32_t j = 0; j < p.nsalidas; ++j) {
-                const double w = j < p.corte_muertas
-                                     ? p.pesos_muertos[uint64_t{j} * p.ancho_muertas + m]
-                                     : peso(p, p.filas_muertas[m], j);
-                finitos &= std::isfinite(w);
-                if (std::fabs(w) < 0x1p-40) corte = std::max(corte, p.salida0 + j + 1);
-            }
+    if (!juntas) {
+        for (entrenamiento& p : partes)
+            for (uint32_t m = 0; m < p.nmuertas; ++m)
+                for (uint32_t j = 0; j < p.nsalidas; ++j) {
+                    const double w = j < p.corte_muertas
+                                         ? p.pesos_muertos[uint64_t{j} * p.ancho_muertas + m]
+                                         : peso(p, p.filas_muertas[m], j);
+                    finitos &= std::isfinite(w);
+                    if (std::fabs(w) < 0x1p-40) corte = std::max(corte, p.salida0 + j + 1);
+                }
+    }
     if (!finitos) corte = 0;
     for (const entrenamiento& p : partes)
         if (p.salida0 > 0 && corte == p.salida0) ++corte;
@@ -475,7 +478,8 @@ static bool ciclo_nucleo(entrenamiento& e, matriz X, uint32_t nmuestras, float n
             ciclo_sanger_simple(X, nmuestras, e.dimension, e.W, e.nsalidas, nu, y, err);
             return true;
         case nucleo::prefijo:
-            if (e.nmuertas > 0) return ciclo_prefijo_muertas(e, X, nmuestras, nu, y, err);
+            if (e.nmuertas > 0 && e.corte_muertas > 0)
+                return ciclo_prefijo_muertas(e, X, nmuestras, nu, y, err);
             ciclo_sanger_prefijo(X, nmuestras, e.dimension, e.W, e.nsalidas, nu, y, err);
             return true;
 #if SANGER_X86

@@ -56,7 +56,7 @@ matriz sanger(uint32_t nmuestras, uint32_t dimension, matriz X, uint32_t nsalida
                                             hilos_preferidos(tipo, dimension, nsalidas, nmuestras));
     if (sigue) coloca_muestras(e, X, nmuestras);
     // Where subnormal numbers are not slow, apart only while timed faster.
-    separa_muertas(e, X, nmuestras, subnormales_lentos());
+    if (sigue) separa_muertas(e, X, nmuestras, subnormales_lentos());
     for (uint32_t ciclo = 1; sigue; ++ciclo) {
         for (uint32_t j = 0; j < nsalidas; ++j) err[j] = 0.0f;
         ciclo_entrenamiento(e, X, nmuestras, nu, y, err);
