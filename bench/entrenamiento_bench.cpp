@@ -308,8 +308,8 @@ void muertas() {
                 subnormales_lentos() ? "slow: the program keeps dead inputs apart"
                                      : "not slow: the program keeps dead inputs apart only while "
                                        "timed faster");
-    std::printf("%-28s %6s %9s %9s %9s %9s %7s %7s %7s %s\n", "samples", "dead", "row (s)",
-                "dead (s)", "apart (s)", "prog (s)", "dead", "apart", "prog", "bits");
+    std::printf("%-28s %6s %9s %9s %9s %9s %9s %9s %9s %s\n", "samples", "dead", "row (s)",
+                "dead (s)", "apart (s)", "prog (s)", "dead/row", "apart/row", "prog/row", "bits");
     for (const caso& c : casos) {
         const tamano t{c.nmuestras, c.lado * c.lado, c.nsalidas};
         // The same images row-centred, and centred by column with the dead
@@ -344,7 +344,7 @@ void muertas() {
             return true;
         });
         const bool mismos = mismos_pesos(W[1], W[2], t) && mismos_pesos(W[1], W[3], t);
-        std::printf("%-28s %6u %9.3f %9.3f %9.3f %9.3f %7.2f %7.2f %7.2f %s%s\n", c.nombre,
+        std::printf("%-28s %6u %9.3f %9.3f %9.3f %9.3f %9.2f %9.2f %9.2f %s%s\n", c.nombre,
                     nmuertas, s[0], s[1], s[2], s[3], s[1] / s[0], s[2] / s[0], s[3] / s[0],
                     mismos ? "same" : "DIFFERENT", finitos ? "" : "  (diverged: not a measure)");
         libera_vector(medias);
