@@ -144,7 +144,7 @@ struct entrenamiento {
     // more than one thread times its cycles and trains on one thread or on
     // all, whichever has lately been faster (ciclo_entrenamiento).
     uint32_t hilos = 1;  // the threads it may use
-    eleccion forma;
+    eleccion forma;      // its timed choices, of the threads and the dead inputs' way
     uint32_t npartes = 0;
     entrenamiento* partes = nullptr;
     cuadrilla* trabajadores = nullptr;
