@@ -521,6 +521,7 @@ static bool ciclo_completo(entrenamiento& e, matriz X, uint32_t nmuestras, float
         if (p.recibe != nullptr) {
             p.recibe->escritas.valor.store(0, std::memory_order_relaxed);
             p.recibe->leidas.valor.store(0, std::memory_order_relaxed);
+            p.recibe->lote = lote_de(*p.recibe, nmuestras);
         }
     ciclo_en_partes c{e.partes, X, nmuestras, nu, err};
     trabaja(*e.trabajadores, ciclo_de_parte, &c);

@@ -52,6 +52,7 @@ struct entrega {
     // after has read takes a trip between cores before a plain store to it
     // can finish, and the kernel's stores waited behind those.
     float* preparada = nullptr;
+    uint32_t lote = 1;              // this cycle's batch (lote_de)
     alignas(64) contador escritas;  // samples written, this cycle
     alignas(64) contador leidas;    // samples the next part has taken
 };
@@ -71,7 +72,7 @@ inline uint32_t lote_de(const entrega& d, uint32_t nmuestras) {
 
 // Whether sample s ends a batch, or the cycle: then its side tells the other.
 inline bool fin_de_lote(const entrega& d, uint32_t s, uint32_t nmuestras) {
-    return (s + 1) % lote_de(d, nmuestras) == 0 || s + 1 == nmuestras;
+    return (s + 1) % d.lote == 0 || s + 1 == nmuestras;
 }
 
 inline float* vivas_de(const entrega& d, uint32_t muestra) {
