@@ -611,7 +611,11 @@ void ciclo_entrenamiento(entrenamiento& e, matriz X, uint32_t nmuestras, float n
     const auto inicio = std::chrono::steady_clock::now();
     ciclo_con_vuelta(e, X, nmuestras, nu, y, err);
     const std::chrono::duration<double> segundos = std::chrono::steady_clock::now() - inicio;
-    switch (cuenta_ciclo(e, segundos.count())) {
+    aplica(e, cuenta_ciclo(e, segundos.count()));
+}
+
+void aplica(entrenamiento& e, cambio c) {
+    switch (c) {
         case cambio::ninguno: break;
         case cambio::hilos: cambia_hilos(e, e.npartes > 0 ? 1 : e.hilos); break;
         case cambio::muertas: e.forma.muertas_juntas = !e.forma.muertas_juntas; break;

@@ -208,6 +208,9 @@ void ciclo_entrenamiento(entrenamiento& e, matriz X, uint32_t nmuestras, float n
 // a try, or the way back from one that lost.
 cambio cuenta_ciclo(entrenamiento& e, double segundos);
 
+// Makes the change that cuenta_ciclo returned.
+void aplica(entrenamiento& e, cambio c);
+
 // Puts the trained weights back into W and releases the kernel's memory.
 void termina_entrenamiento(entrenamiento& e);
 

@@ -870,11 +870,10 @@ TEST(Partes, ChangingTheThreadsKeepsTheSamplesCopyAndTheDeadInputs) {
 // threads of each cycle in turn.
 std::vector<uint32_t> elige_hilos(entrenamiento& e, uint32_t ciclos,
                                   const std::function<double(uint32_t)>& segundos) {
-    const auto cambia = [&e] { cambia_hilos(e, e.npartes > 0 ? 1 : e.hilos); };
     std::vector<uint32_t> hilos;
     for (uint32_t c = 0; c < ciclos; ++c) {
         hilos.push_back(std::max(e.npartes, 1u));
-        if (cuenta_ciclo(e, segundos(hilos.back())) == cambio::hilos) cambia();
+        aplica(e, cuenta_ciclo(e, segundos(hilos.back())));
     }
     return hilos;
 }
@@ -933,11 +932,7 @@ TEST(Partes, EachChoiceTriesItsOtherWayInTurn) {
             const uint32_t hilos = std::max(e.npartes, 1u);
             const bool juntas = e.forma.muertas_juntas;
             formas += std::to_string(hilos) + (juntas ? "j " : "a ");
-            switch (cuenta_ciclo(e, (hilos > 1 ? 1.0 : 1.6) * (juntas ? 1.0 : aparte))) {
-                case cambio::ninguno: break;
-                case cambio::hilos: cambia_hilos(e, e.npartes > 0 ? 1 : e.hilos); break;
-                case cambio::muertas: e.forma.muertas_juntas = !juntas; break;
-            }
+            aplica(e, cuenta_ciclo(e, (hilos > 1 ? 1.0 : 1.6) * (juntas ? 1.0 : aparte)));
         }
         return formas;
     };
