@@ -399,6 +399,22 @@ static uint32_t salidas_en_rejilla(const entrenamiento& e) {
     return j;
 }
 
+// The outputs up to the last for which a dead input has a weight below
+// 2^-40, or none if any of their weights is not finite.
+static uint32_t salidas_en_peligro(std::span<entrenamiento> partes) {
+    uint32_t corte = 0;
+    for (entrenamiento& p : partes)
+        for (uint32_t m = 0; m < p.nmuertas; ++m)
+            for (uint32_t j = 0; j < p.nsalidas; ++j) {
+                const double w = j < p.corte_muertas
+                                     ? p.pesos_muertos[uint64_t{j} * p.ancho_muertas + m]
+                                     : peso(p, p.filas_muertas[m], j);
+                if (!std::isfinite(w)) return 0;
+                if (std::fabs(w) < 0x1p-40) corte = std::max(corte, p.salida0 + j + 1);
+            }
+    return corte;
+}
+
 // Chooses, before each cycle, the outputs for which the dead inputs are
 // worked apart: the first ones, up to the last that has a weight below
 // 2^-40, and none if any weight is not finite (the kernel adds it to y as it
@@ -412,20 +428,7 @@ static uint32_t salidas_en_rejilla(const entrenamiento& e) {
 // lanes'.
 static void corta_muertas(std::span<entrenamiento> partes, bool juntas) {
     if (partes[0].nmuertas == 0) return;
-    uint32_t corte = 0;
-    bool finitos = true;
-    if (!juntas) {
-        for (entrenamiento& p : partes)
-            for (uint32_t m = 0; m < p.nmuertas; ++m)
-                for (uint32_t j = 0; j < p.nsalidas; ++j) {
-                    const double w = j < p.corte_muertas
-                                         ? p.pesos_muertos[uint64_t{j} * p.ancho_muertas + m]
-                                         : peso(p, p.filas_muertas[m], j);
-                    finitos &= std::isfinite(w);
-                    if (std::fabs(w) < 0x1p-40) corte = std::max(corte, p.salida0 + j + 1);
-                }
-    }
-    if (!finitos) corte = 0;
+    uint32_t corte = juntas ? 0 : salidas_en_peligro(partes);
     for (const entrenamiento& p : partes)
         if (p.salida0 > 0 && corte == p.salida0) ++corte;
 
